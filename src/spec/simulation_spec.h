@@ -12,6 +12,7 @@
 
 #include "common/averaging_method.h"
 #include "spec/medium.h"
+#include "spec/sources_monitors.h"
 
 class Geometry;
 
@@ -77,8 +78,15 @@ struct SimulationSpec {
     std::vector<std::shared_ptr<Medium>> media;
     std::vector<std::shared_ptr<Structure>> structures;
     std::vector<int32_t> public_str_indices;
+    std::vector<std::shared_ptr<Source>> sources;
+    std::vector<std::shared_ptr<Monitor>> monitors;
+    std::vector<std::shared_ptr<InternalAbsorber>> internal_absorbers;
 };
 
 // Loads json_path into spec, with the gridded media of hdf5_path when it is not null.
-// Returns 0 on success and -1 when the specification cannot be loaded.
+// Returns 0 on success and -1 when the specification cannot be loaded (unreadable or invalid
+// JSON, a missing key or a value of the wrong type, a structure whose geometry cannot be read,
+// a medium index that names no medium, inconsistent gridded media); no exception leaves it.
+// An unknown averaging method, a violated clipping-plane check or an inconsistent medium ends
+// the process with the internal error.
 int load_simulation_spec(SimulationSpec& spec, const char* json_path, const char* hdf5_path);

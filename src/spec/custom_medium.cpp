@@ -1,0 +1,170 @@
+#include "spec/custom_medium.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+#include <string>
+
+#include <hdf5.h>
+
+#include "common/internal_error.h"
+#include "driver/hdf5_handle.h"
+#include "driver/hdf5_readers.h"
+
+namespace {
+
+bool link_exists(hid_t loc, const char* name) { return H5Lexists(loc, name, H5P_DEFAULT) > 0; }
+
+// Reads every element of a dataset as native 32-bit signed integers; false when it cannot be
+// opened or read.
+bool read_int_dataset(hid_t loc, const char* name, std::vector<int32_t>& out) {
+    H5Handle dataset(H5Dopen2(loc, name, H5P_DEFAULT), H5Dclose);
+    if (!dataset.valid()) return false;
+    H5Handle space(H5Dget_space(dataset.get()), H5Sclose);
+    if (!space.valid()) return false;
+    const hssize_t count = H5Sget_simple_extent_npoints(space.get());
+    if (count < 0) return false;
+    std::vector<int32_t> buffer(static_cast<std::size_t>(count), 0);
+    if (count > 0 && H5Dread(dataset.get(), H5T_NATIVE_INT, H5S_ALL, H5S_ALL, H5P_DEFAULT, buffer.data()) < 0)
+        return false;
+    out = std::move(buffer);
+    return true;
+}
+
+// "custom_" followed by the index, zero-filled to at least four digits.
+std::string custom_group_name(int32_t structure_index) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "custom_%04d", structure_index);
+    return buffer;
+}
+
+// Number of points of the box, or 0 when the box is reversed, empty, or too large for the
+// 32-bit point and value indices.
+std::size_t box_point_count(const std::vector<uint32_t>& range) {
+    constexpr uint64_t max_index = static_cast<uint64_t>(std::numeric_limits<int32_t>::max());
+    uint64_t points = 1;
+    for (int axis = 0; axis < 3; ++axis) {
+        const uint64_t begin = range[2 * axis];
+        const uint64_t end = range[2 * axis + 1];
+        if (end <= begin || end > max_index) return 0;
+        points *= end - begin;  // below 2^61: the previous product passed the check below
+        if (points > max_index / 3) return 0;
+    }
+    return static_cast<std::size_t>(points);
+}
+
+// Appends the poles of component c, read from the four datasets of its axis. False when the
+// datasets do not hold the same whole number of values per point.
+bool read_component_poles(hid_t group, int c, std::size_t n_points, CustomMedium& medium) {
+    static const char* const axes[] = {"x", "y", "z"};
+    std::vector<float> parts[4];
+    const char* const prefixes[] = {"pole_ar_", "pole_ai_", "pole_cr_", "pole_ci_"};
+    for (int part = 0; part < 4; ++part) {
+        const std::string name = std::string(prefixes[part]) + axes[c];
+        if (link_exists(group, name.c_str()) && !read_float_dataset(group, name.c_str(), parts[part])) return false;
+    }
+    if (parts[0].size() % n_points != 0) return false;
+    const std::size_t pole_count = parts[0].size() / n_points;
+    for (int part = 1; part < 4; ++part)
+        if (parts[part].size() != parts[0].size()) return false;
+    for (std::size_t q = 0; q < pole_count; ++q) {
+        Pole pole;
+        pole.a.reserve(n_points);
+        pole.c.reserve(n_points);
+        for (std::size_t p = 0; p < n_points; ++p) {
+            const std::size_t at = q * n_points + p;
+            pole.a.emplace_back(parts[0][at], parts[1][at]);
+            pole.c.emplace_back(parts[2][at], parts[3][at]);
+        }
+        medium.poles[c].push_back(std::move(pole));
+    }
+    return true;
+}
+
+// Reads the medium stored in one "custom_NNNN" group; null when the group is missing or its
+// datasets are inconsistent.
+std::shared_ptr<CustomMedium> read_one_custom_medium(hid_t custom_group, int32_t structure_index) {
+    const std::string name = custom_group_name(structure_index);
+    if (!link_exists(custom_group, name.c_str())) return nullptr;
+    H5Handle group(H5Gopen2(custom_group, name.c_str(), H5P_DEFAULT), H5Gclose);
+    if (!group.valid()) return nullptr;
+
+    std::vector<float> eps_inf, sigma;
+    std::vector<uint32_t> range, identifier;
+    std::vector<bool> subpixel, dispersive;
+    read_float_dataset(group.get(), "eps_inf", eps_inf);
+    read_float_dataset(group.get(), "sigma", sigma);
+    read_uint_dataset(group.get(), "inds_range", range);
+    read_bool_dataset(group.get(), "subpixel", subpixel);
+    read_uint_dataset(group.get(), "subpixel_identifier", identifier);
+    read_bool_dataset(group.get(), "dispersive", dispersive);
+
+    if (range.size() != 6) return nullptr;
+    const std::size_t n_points = box_point_count(range);
+    if (n_points == 0) return nullptr;
+    if (eps_inf.size() != 3 * n_points || sigma.size() != 3 * n_points) return nullptr;
+    if (subpixel.size() != 3 || dispersive.size() != 3 || identifier.empty()) return nullptr;
+
+    auto medium = std::make_shared<CustomMedium>(n_points);
+    for (int axis = 0; axis < 3; ++axis) {
+        medium->point_origin[axis] = static_cast<int32_t>(range[2 * axis]);
+        medium->point_counts[axis] = static_cast<int32_t>(range[2 * axis + 1] - range[2 * axis]);
+        medium->subpixel[axis] = subpixel[axis];
+    }
+    medium->eps_inf = std::move(eps_inf);
+    medium->sigma = std::move(sigma);
+    medium->subpixel_identifier = identifier[0];
+
+    for (int c = 0; c < 3; ++c)
+        if (dispersive[c] && !read_component_poles(group.get(), c, n_points, *medium)) return nullptr;
+
+    if (link_exists(group.get(), "clamp_sides")) {
+        std::vector<bool> clamp;
+        if (read_bool_dataset(group.get(), "clamp_sides", clamp) && clamp.size() == 6)
+            for (int side = 0; side < 6; ++side) medium->clamp_sides[side] = clamp[side];
+    }
+    return medium;
+}
+
+}  // namespace
+
+CustomMedium::CustomMedium(std::size_t n_points) : Medium(3 * n_points, ComponentKind::Custom) {}
+
+int32_t CustomMedium::spatial_index(int32_t i, int32_t j, int32_t k) const {
+    if (point_counts[0] == 1 && point_counts[1] == 1 && point_counts[2] == 1) return 0;
+    // Offset of a cell index from the box's first cell after clamping, in 64 bits so that no
+    // cell index can overflow it.
+    const auto offset = [this](int32_t index, int axis) {
+        const int64_t origin = point_origin[axis];
+        int64_t v = index;
+        if (v < origin && clamp_sides[2 * axis]) v = origin;
+        if (clamp_sides[2 * axis + 1]) v = std::min<int64_t>(v, origin + point_counts[axis] - 1);
+        return v - origin;
+    };
+    const int64_t di = offset(i, 0), dj = offset(j, 1), dk = offset(k, 2);
+    const int64_t nx = point_counts[0], ny = point_counts[1], nz = point_counts[2];
+    if (di < 0 || di >= nx || dj < 0 || dj >= ny || dk < 0 || dk >= nz) internal_error();
+    return static_cast<int32_t>(dk + (dj + ny * di) * nz);
+}
+
+std::optional<CustomMediaList> read_custom_media(const char* hdf5_path) {
+    CustomMediaList result;
+    H5Handle file = open_hdf5_file_read_only(hdf5_path);
+    if (!file.valid() || !link_exists(file.get(), "custom_medium")) return result;
+    H5Handle group(H5Gopen2(file.get(), "custom_medium", H5P_DEFAULT), H5Gclose);
+    if (!group.valid() || !link_exists(group.get(), "istr_ind")) return result;
+    std::vector<int32_t> structure_indices;
+    if (!read_int_dataset(group.get(), "istr_ind", structure_indices)) return result;
+
+    // The loader's redirection of custom structures walks this list forwards only.
+    for (std::size_t s = 1; s < structure_indices.size(); ++s)
+        if (structure_indices[s] < structure_indices[s - 1]) return std::nullopt;
+
+    for (const int32_t structure_index : structure_indices) {
+        auto medium = read_one_custom_medium(group.get(), structure_index);
+        if (!medium) return std::nullopt;
+        result.media.push_back(std::move(medium));
+    }
+    result.structure_indices = std::move(structure_indices);
+    return result;
+}

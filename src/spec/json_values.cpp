@@ -1,0 +1,84 @@
+#include "spec/json_values.h"
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+using nlohmann::json;
+
+namespace {
+
+[[noreturn]] void raise_type(const char* wanted, const json& value) {
+    throw SpecReadError(std::string("expected ") + wanted + ", got " + value.type_name());
+}
+
+}  // namespace
+
+double read_double(const json& value) {
+    switch (value.type()) {
+        case json::value_t::boolean:
+            return value.get<bool>() ? 1.0 : 0.0;
+        case json::value_t::number_integer:
+            return static_cast<double>(value.get<int64_t>());
+        case json::value_t::number_unsigned:
+            return static_cast<double>(value.get<uint64_t>());
+        case json::value_t::number_float:
+            return value.get<double>();
+        default:
+            raise_type("a number", value);
+    }
+}
+
+float read_float(const json& value) { return static_cast<float>(read_double(value)); }
+
+int32_t read_int32(const json& value) {
+    constexpr int64_t lowest = std::numeric_limits<int32_t>::min();
+    constexpr int64_t highest = std::numeric_limits<int32_t>::max();
+    switch (value.type()) {
+        case json::value_t::boolean:
+            return value.get<bool>() ? 1 : 0;
+        case json::value_t::number_integer: {
+            const int64_t v = value.get<int64_t>();
+            if (v < lowest || v > highest) throw SpecReadError("integer out of range");
+            return static_cast<int32_t>(v);
+        }
+        case json::value_t::number_unsigned: {
+            const uint64_t v = value.get<uint64_t>();
+            if (v > static_cast<uint64_t>(highest)) throw SpecReadError("integer out of range");
+            return static_cast<int32_t>(v);
+        }
+        case json::value_t::number_float: {
+            const double v = std::trunc(value.get<double>());
+            // The negated comparison also catches NaN.
+            if (!(v >= static_cast<double>(lowest) && v <= static_cast<double>(highest)))
+                throw SpecReadError("integer out of range");
+            return static_cast<int32_t>(v);
+        }
+        default:
+            raise_type("a number", value);
+    }
+}
+
+bool read_bool(const json& value) {
+    if (!value.is_boolean()) raise_type("a boolean", value);
+    return value.get<bool>();
+}
+
+std::string read_string(const json& value) {
+    if (!value.is_string()) raise_type("a string", value);
+    return value.get<std::string>();
+}
+
+void replace_infinity_strings(json& document) {
+    std::vector<json*> pending{&document};
+    while (!pending.empty()) {
+        json* node = pending.back();
+        pending.pop_back();
+        if (node->is_string()) {
+            if (node->get_ref<const std::string&>() == "Infinity") *node = 1e20;
+        } else if (node->is_structured()) {
+            // Iterating an object visits its member values; keys are never touched.
+            for (auto& element : *node) pending.push_back(&element);
+        }
+    }
+}
