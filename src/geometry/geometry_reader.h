@@ -5,6 +5,14 @@
 #include <nlohmann/json.hpp>
 
 class Geometry;
+struct Transform;
+
+// Builds the geometry described by one JSON geometry object, placed by the outer transform
+// (the composition of every enclosing "Transformed" matrix). Returns null for an unsupported
+// geometry type (after writing the unsupported-type line to standard error) or when a member of
+// a composite is null. Missing or ill-typed keys raise the JSON library's type error. The
+// object is read through the inserting access, so absent keys read become null entries.
+std::shared_ptr<Geometry> read_geometry(nlohmann::json& json, const Transform& outer);
 
 // Reads the geometry of one structure entry (the entry object itself carries the geometry
 // keys) with the identity outer transform. Returns null when the geometry is unsupported or
