@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs whatever is missing, then runs every test: the C++ unit tests (plain and under
+# AddressSanitizer and UndefinedBehaviorSanitizer) and the end-to-end Python tests.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+jobs=$(nproc)
+
+echo "== C++ unit tests"
+cmake -S . -B build/unit -G Ninja -DCMAKE_BUILD_TYPE=Release -DORBELLE_BUILD_MODULE=OFF -DORBELLE_BUILD_TESTS=ON >/dev/null
+cmake --build build/unit -j "$jobs" --target unit_tests
+build/unit/unit_tests --gtest_brief=1
+
+echo "== C++ unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORBELLE_BUILD_MODULE=OFF \
+    -DORBELLE_BUILD_TESTS=ON -DORBELLE_SANITIZE=ON >/dev/null
+cmake --build build/sanitize -j "$jobs" --target unit_tests
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 build/sanitize/unit_tests --gtest_brief=1
+
+echo "== End-to-end tests"
+.venv/bin/python -m pytest tests/python -q

@@ -1,0 +1,7 @@
+#pragma once
+
+// Runs one coefficient generation. `argv` holds six strings: the program name, the
+// specification file, the grid and subdomain file, the frequency file, the output file and the
+// subpixel scheme as decimal text. Returns 0 on success and 1 when the specification cannot be
+// loaded; every other failure ends the process with the internal error.
+int run_gencoeffs(const char* const* argv);

@@ -1,0 +1,72 @@
+// The Python entry: the module object and its one callable, which converts the arguments to
+// UTF-8 and runs the coefficient generation on the calling thread.
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include "common/internal_error.h"
+#include "driver/run_driver.h"
+
+namespace {
+
+// Runs the driver; anything thrown inside it is an internal error, so nothing escapes into
+// the interpreter.
+int run_guarded(const char* const* argv) noexcept {
+    try {
+        return run_gencoeffs(argv);
+    } catch (...) {
+        internal_error();
+    }
+}
+
+PyObject* gencoeffs(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"json_file", "hdf5_file", "frequency_file", "file_out", "subpixel_scheme", nullptr};
+    PyObject* paths[4] = {};
+    int subpixel_scheme = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOOi:gencoeffs", const_cast<char**>(keywords), &paths[0],
+                                     &paths[1], &paths[2], &paths[3], &subpixel_scheme))
+        return nullptr;
+
+    const char* utf8[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        if (!PyUnicode_Check(paths[i])) {
+            PyErr_Format(PyExc_TypeError, "Argument '%s' must be a string.", keywords[i]);
+            return nullptr;
+        }
+        utf8[i] = PyUnicode_AsUTF8(paths[i]);
+        if (!utf8[i]) return nullptr;
+    }
+
+    const std::string scheme_text = std::to_string(subpixel_scheme);
+    const char* argv[6] = {"gencoeffs", utf8[0], utf8[1], utf8[2], utf8[3], scheme_text.c_str()};
+    if (run_guarded(argv) != 0) {
+        PyErr_SetString(PyExc_RuntimeError, "Error generating permittivity distribution.");
+        return nullptr;
+    }
+    Py_RETURN_NONE;
+}
+
+PyMethodDef methods[] = {
+    {"_gencoeffs", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(gencoeffs)), METH_VARARGS | METH_KEYWORDS,
+     "Run local subpixel gencoeffs."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "orbelle_extras._isolated_extension",
+    "Subprocess-only feature extension for Orbelle extras.",
+    -1,
+    methods,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit__isolated_extension() { return PyModule_Create2(&module_definition, 1013); }
