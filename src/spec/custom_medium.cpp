@@ -89,15 +89,20 @@ std::shared_ptr<CustomMedium> read_one_custom_medium(hid_t custom_group, int32_t
     H5Handle group(H5Gopen2(custom_group, name.c_str(), H5P_DEFAULT), H5Gclose);
     if (!group.valid()) return nullptr;
 
+    // A missing dataset leaves its list empty, which the size checks below reject; asking for
+    // the link first keeps the library from printing its own error report.
+    const auto read = [&group](const char* name, auto reader, auto& values) {
+        if (link_exists(group.get(), name)) reader(group.get(), name, values);
+    };
     std::vector<float> eps_inf, sigma;
     std::vector<uint32_t> range, identifier;
     std::vector<bool> subpixel, dispersive;
-    read_float_dataset(group.get(), "eps_inf", eps_inf);
-    read_float_dataset(group.get(), "sigma", sigma);
-    read_uint_dataset(group.get(), "inds_range", range);
-    read_bool_dataset(group.get(), "subpixel", subpixel);
-    read_uint_dataset(group.get(), "subpixel_identifier", identifier);
-    read_bool_dataset(group.get(), "dispersive", dispersive);
+    read("eps_inf", read_float_dataset, eps_inf);
+    read("sigma", read_float_dataset, sigma);
+    read("inds_range", read_uint_dataset, range);
+    read("subpixel", read_bool_dataset, subpixel);
+    read("subpixel_identifier", read_uint_dataset, identifier);
+    read("dispersive", read_bool_dataset, dispersive);
 
     if (range.size() != 6) return nullptr;
     const std::size_t n_points = box_point_count(range);
