@@ -39,12 +39,13 @@ AveragingMethod volumetric_variant(json& settings) {
 void read_subpixel_methods(json& methods, SubpixelMethodSettings& out) {
     using M = AveragingMethod;
     json& dielectric = methods["dielectric"];
-    out.dielectric = method_from_list(
-        dielectric["type"],
-        {{"PolarizedAveraging", M::PolarizedAveraging}, {"Staircasing", M::Staircasing}, {"ContourPathAveraging", M::ContourPathAveraging}});
+    out.dielectric = method_from_list(dielectric["type"], {{"PolarizedAveraging", M::PolarizedAveraging},
+                                                           {"Staircasing", M::Staircasing},
+                                                           {"ContourPathAveraging", M::ContourPathAveraging}});
 
     json& metal = methods["metal"];
-    out.metal = method_from_list(metal["type"], {{"VolumetricAveraging", M::VolumetricAveraging}, {"Staircasing", M::Staircasing}});
+    out.metal = method_from_list(metal["type"], {{"VolumetricAveraging", M::VolumetricAveraging},
+                                                 {"Staircasing", M::Staircasing}});
     if (out.metal == M::VolumetricAveraging) out.metal = volumetric_variant(metal);
 
     json& pec = methods["pec"];
@@ -63,7 +64,8 @@ void read_subpixel_methods(json& methods, SubpixelMethodSettings& out) {
         out.lossy_metal_edge_singularity_correction = true;
 
     json& pmc = methods["pmc"];
-    out.pmc = method_from_list(pmc["type"], {{"Staircasing", M::Staircasing}, {"HeuristicPECStaircasing", M::HeuristicPECStaircasing}});
+    out.pmc = method_from_list(pmc["type"], {{"Staircasing", M::Staircasing},
+                                             {"HeuristicPECStaircasing", M::HeuristicPECStaircasing}});
 }
 
 void read_symmetry(json& symmetry, std::array<int32_t, 3>& out) {
@@ -82,14 +84,16 @@ void read_bounds_and_axes(SimulationSpec& spec) {
         spec.simulation_size[axis] = spec.simulation_bounds[axis].second - spec.simulation_bounds[axis].first;
     }
     double largest = 0.0;
-    for (const auto& [low, high] : spec.simulation_bounds) largest = std::max({largest, std::fabs(low), std::fabs(high)});
+    for (const auto& [low, high] : spec.simulation_bounds)
+        largest = std::max({largest, std::fabs(low), std::fabs(high)});
     spec.bounds_tolerance = float_tolerance(largest);
 }
 
 // Reads the clipping planes and their flags and checks them against the simulation bounds.
 void read_extrusion_clipping(SimulationSpec& spec) {
     json& doc = spec.document;
-    if (!doc.is_object() || !doc.contains("apply_extrusion_bounds") || !doc.contains("extrusion_clipping_bounds")) return;
+    if (!doc.is_object() || !doc.contains("apply_extrusion_bounds") || !doc.contains("extrusion_clipping_bounds"))
+        return;
     json& flags = doc["apply_extrusion_bounds"];
     json& planes = doc["extrusion_clipping_bounds"];
     for (int axis = 0; axis < 3; ++axis) {
@@ -100,9 +104,10 @@ void read_extrusion_clipping(SimulationSpec& spec) {
                                                 float_tolerance(std::max(1.0, std::fabs(high)))};
     }
     // A periodic axis cannot be clipped.
-    for (int axis = 0; axis < 3; ++axis)
-        if (spec.periodic_boundary[axis] && (spec.apply_extrusion_bounds[axis].first || spec.apply_extrusion_bounds[axis].second))
-            internal_error();
+    for (int axis = 0; axis < 3; ++axis) {
+        const auto [apply_low, apply_high] = spec.apply_extrusion_bounds[axis];
+        if (spec.periodic_boundary[axis] && (apply_low || apply_high)) internal_error();
+    }
     // Applied planes lie within the simulation bounds, and a pair is ordered.
     for (int axis = 0; axis < 3; ++axis) {
         const auto [apply_low, apply_high] = spec.apply_extrusion_bounds[axis];
@@ -137,7 +142,8 @@ bool read_json_media(SimulationSpec& spec) {
 void check_media_consistency(const SimulationSpec& spec) {
     for (const auto& medium : spec.media) {
         for (const ComponentKind kind : medium->kinds) require(kind != ComponentKind::Invalid);
-        if (medium->kinds[0] == ComponentKind::FullyAnisotropic) require(medium->all_kinds(ComponentKind::FullyAnisotropic));
+        if (medium->kinds[0] == ComponentKind::FullyAnisotropic)
+            require(medium->all_kinds(ComponentKind::FullyAnisotropic));
         if (medium->kinds[0] == ComponentKind::Custom) require(medium->all_kinds(ComponentKind::Custom));
     }
 }
