@@ -115,9 +115,14 @@ void GroupTree::nearest(int32_t index, const Vec3& p, bool in_plane, double tol,
         const double bound = signed_distance(nodes_[child].box, p);
         if (bound < dist) order[n++] = {bound, child};
     }
-    std::sort(order.begin(), order.begin() + n, [](const Bound& a, const Bound& b) {
-        return a.bound < b.bound || (a.bound == b.bound && a.child < b.child);
-    });
+    // Insertion sort by (bound, child index): at most eight entries.
+    for (int i = 1; i < n; ++i) {
+        const Bound key = order[i];
+        int j = i - 1;
+        for (; j >= 0 && (key.bound < order[j].bound || (key.bound == order[j].bound && key.child < order[j].child)); --j)
+            order[j + 1] = order[j];
+        order[j + 1] = key;
+    }
     for (int i = 0; i < n; ++i) {
         if (!(order[i].bound < dist)) continue;
         nearest(order[i].child, p, in_plane, tol, normal, dist, unique);

@@ -232,8 +232,11 @@ TEST(GeometryReader, ClipOperationReadsBothOperandsAndFailsOnEither) {
     EXPECT_EQ(err,
               "Error: unsupported or malformed geometry type 'Torus'.\n"
               "Error: unsupported or malformed geometry type 'Cone'.\n");
+    // A missing operand reads as null: the message begins, then the type error leaves.
     json no_b = {{"type", "ClipOperation"}, {"operand_a", box_json(0, 0, 0)}};
+    testing::internal::CaptureStderr();
     EXPECT_THROW(read_structure_geometry(no_b), json::type_error);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error: unsupported or malformed geometry type '");
 }
 
 TEST(GeometryReader, GroupStopsAtFirstFailedMember) {
