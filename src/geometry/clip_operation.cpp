@@ -90,10 +90,7 @@ bool ClipOperation::contains(const Vec3& p, bool exact, double tol) const {
 }
 
 bool ClipOperation::edge_at(const Vec3& p, double tol, double& wedge_angle, int32_t& edge_axis) const {
-    double dist = 0.0;
-    bool unique = true;
-    surface_normal(p, dist, unique, false, tol);
-    if (std::fabs(dist) > tol) return false;
+    if (!on_surface(*this, p, tol)) return false;
     CompositeEdgeSearch search(p, tol);
     return search.visit(*operand_a, wedge_angle, edge_axis) || search.visit(*operand_b, wedge_angle, edge_axis);
 }

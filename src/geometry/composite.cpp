@@ -10,6 +10,13 @@ bool member_contains(const Geometry& member, const Vec3& p, bool exact, double t
     return member.contains(member.to_local_point(p), exact, tol * member.local_scale);
 }
 
+bool on_surface(const Geometry& composite, const Vec3& p, double tol) {
+    double dist = 0.0;
+    bool unique = true;
+    composite.surface_normal(p, dist, unique, false, tol);
+    return !(std::fabs(dist) > tol);
+}
+
 MemberNormal member_normal(const Geometry& member, const Vec3& p, bool in_plane, double tol) {
     MemberNormal r;
     r.normal = surface_normal_world(member, p, tol, in_plane, r.dist, r.unique).normal;

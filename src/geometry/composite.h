@@ -10,6 +10,9 @@
 // The member's contains() for a world point and world tolerance.
 bool member_contains(const Geometry& member, const Vec3& p, bool exact, double tol);
 
+// The composite's own surface passes within tol of p (the first test of its edge search).
+bool on_surface(const Geometry& composite, const Vec3& p, double tol);
+
 // A member's world unit normal, world signed distance and uniqueness at a world point.
 struct MemberNormal {
     Vec3 normal;

@@ -182,10 +182,7 @@ bool GeometryGroup::contains(const Vec3& p, bool exact, double tol) const {
 }
 
 bool GeometryGroup::edge_at(const Vec3& p, double tol, double& wedge_angle, int32_t& edge_axis) const {
-    double dist = 0.0;
-    bool unique = true;
-    surface_normal(p, dist, unique, false, tol);
-    if (std::fabs(dist) > tol) return false;
+    if (!on_surface(*this, p, tol)) return false;
     CompositeEdgeSearch search(p, tol);
     auto visit = [&](const Geometry& m) { return search.visit(m, wedge_angle, edge_axis); };
     if (group_tree) return group_tree->any_member_near(p, tol, visit);
