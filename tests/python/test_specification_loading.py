@@ -1,0 +1,156 @@
+"""End-to-end reactions to malformed specifications: the loader's failure reaches Python as
+RuntimeError after the fixed line; a few inconsistencies end the process instead."""
+
+import copy
+import json
+
+import h5py
+import numpy as np
+import pytest
+
+from conftest import BASE_SPEC, INTERNAL_ERROR, LOAD_ERROR, read_output, run_child, run_gencoeffs
+
+PEC = {"type": "PEC"}
+DIELECTRIC = {"type": "Medium", "permittivity": 4.0, "conductivity": 0.0, "poles": [[], [], []]}
+
+
+def box(**extra):
+    entry = {"type": "Box", "name": "b", "str_index": 0, "mat_index": 0, "x_cent": 0, "y_cent": 0, "z_cent": 0,
+             "x_span": 0.5, "y_span": 0.5, "z_span": 0.5}
+    entry.update(extra)
+    return entry
+
+
+def spec_with(**changes):
+    spec = copy.deepcopy(BASE_SPEC)
+    for key, value in changes.items():
+        if value is None:
+            del spec[key]
+        else:
+            spec[key] = value
+    return spec
+
+
+REJECTED = {
+    "missing version": spec_with(version=None),
+    "run_time of wrong type": spec_with(run_time="1e-12"),
+    "symmetry shorter than three": spec_with(symmetry=[0, 0]),
+    "periodic flags not booleans": spec_with(periodic_boundary=[0, 0, 0]),
+    "missing simulation bounds": spec_with(simulation_bounds=None),
+    "unsupported geometry": spec_with(medium_list=[PEC], struct_list=[box(type="Unknown")]),
+    "medium index beyond media": spec_with(medium_list=[PEC], struct_list=[box(mat_index=1)]),
+    "negative medium index": spec_with(medium_list=[PEC], struct_list=[box(mat_index=-1)]),
+    "custom medium without gridded data": spec_with(medium_list=[{"type": "Custom"}], struct_list=[box()]),
+    "one-element permittivity": spec_with(medium_list=[
+        {"type": "Medium", "permittivity": [2], "conductivity": [0], "poles": [[], [], []]}]),
+    "pole that is not an array": spec_with(medium_list=[
+        {"type": "Medium", "permittivity": 2, "conductivity": 0, "poles": [[1.0], [], []]}]),
+    "source direction not a string": spec_with(
+        sources=[{"type": "TFSF", "injection_axis": 0, "direction": 1}], source_time_list=[{"freq0": 1e14}]),
+    "absorber size shorter than three": spec_with(internal_absorbers=[{"size": [0, 1], "direction": "+"}]),
+    "monitor field name not a string": spec_with(monitor_list=[{"name": "m", "type": "FieldMonitor",
+                                                                "fields": ["Ex", 1]}]),
+    "monitor type not a string": spec_with(monitor_list=[{"name": "m", "type": 3}]),
+}
+
+
+def run_expecting_runtime_error(inputs):
+    """Runs the call in a child that catches the RuntimeError, so its message can be checked."""
+    return run_child(f"""
+        from orbelle_extras._isolated_extension import _gencoeffs
+        try:
+            _gencoeffs(*{inputs.args()!r})
+        except RuntimeError as e:
+            print("RAISED", e)
+    """)
+
+
+@pytest.mark.parametrize("name", REJECTED)
+def test_malformed_specification_raises_runtime_error(make_inputs, name):
+    inputs = make_inputs(spec=REJECTED[name])
+    proc = run_expecting_runtime_error(inputs)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.strip() == "RAISED Error generating permittivity distribution."
+    assert proc.stderr.endswith(LOAD_ERROR)
+    assert not inputs.file_out.exists()
+
+
+def test_unsupported_structure_names_itself_on_standard_error(make_inputs):
+    spec = spec_with(medium_list=[PEC], struct_list=[box(type="Unknown", name="wg", str_index=7)])
+    proc = run_expecting_runtime_error(make_inputs(spec=spec))
+    assert proc.stderr == (
+        "Error: unsupported or malformed geometry type 'Unknown'.\n"
+        "Error loading structure index 7 (name='wg', type='Unknown'): unsupported or malformed geometry; "
+        "rejecting simulation.\n" + LOAD_ERROR)
+
+
+def test_gridded_medium_of_wrong_size_is_a_failed_load(make_inputs):
+    inputs = make_inputs(spec=spec_with(medium_list=[{"type": "Custom"}], struct_list=[box(str_index=2)]))
+    with h5py.File(inputs.hdf5_file, "a") as f:
+        group = f.create_group("custom_medium")
+        group.create_dataset("istr_ind", data=np.array([2], np.int32))
+        medium = group.create_group("custom_0")
+        medium.create_dataset("inds_range", data=np.array([0, 2, 0, 1, 0, 1], np.int32))
+        medium.create_dataset("eps_inf", data=np.ones(5, np.float32))  # 3 * 2 expected
+        medium.create_dataset("sigma", data=np.zeros(6, np.float32))
+    proc = run_expecting_runtime_error(inputs)
+    assert proc.stdout.strip() == "RAISED Error generating permittivity distribution."
+    assert proc.stderr.endswith(LOAD_ERROR)
+
+
+INTERNAL = {
+    "unknown dielectric method": lambda s: s["subpixel_method"].update({"dielectric": {"type": "VolumetricAveraging"}}),
+    "missing pec method type": lambda s: s["subpixel_method"].update({"pec": {}}),
+    "clipping flag on periodic axis": lambda s: s.update(
+        periodic_boundary=[True, False, False],
+        apply_extrusion_bounds=[[True, False, False], [False, False, False]],
+        extrusion_clipping_bounds=[[-1, -1, -1], [1, 1, 1]]),
+    "clipping plane below the simulation": lambda s: s.update(
+        apply_extrusion_bounds=[[False, False, True], [False, False, False]],
+        extrusion_clipping_bounds=[[-1, -1, -2.5], [1, 1, 1]]),
+}
+
+
+@pytest.mark.parametrize("name", INTERNAL)
+def test_inconsistent_specification_ends_the_process(make_inputs, name):
+    spec = copy.deepcopy(BASE_SPEC)
+    INTERNAL[name](spec)
+    inputs = make_inputs(spec=spec)
+    proc = run_gencoeffs(inputs)
+    assert proc.returncode == 1
+    assert proc.stderr == INTERNAL_ERROR
+    assert not inputs.file_out.exists()
+
+
+def test_full_specification_loads_and_lists_change_no_coefficient(make_inputs):
+    media = [
+        DIELECTRIC,
+        {"type": "Medium", "permittivity": [1, 2, 3], "conductivity": [0, 0.1, 0],
+         "poles": [[[-1, 2, 3, 4]], [], []], "nonlinear_spec": {
+             "numiters": 1, "freq0_set": True, "freq0": 1e14, "n0_set": False, "n0": 1, "chi3": 0, "n2": 0,
+             "beta": 0, "tau": 0, "sigma": 0, "e_e": 0, "e_h": 0, "c_e": 0, "c_h": 0}},
+        {"type": "LossyMetal", "permittivity": 1, "conductivity": 10, "poles": [[[1, 0, 1, 0], [5.0, 0, 0, 0]], [], []]},
+        {"type": "Anisotropic", "comp_types": ["Medium", "PMC", "Medium"], "permittivity": [2, 2, 2],
+         "conductivity": [0, 0, 0], "poles": [[], [], []]},
+        {"type": "FullyAnisotropic", "permittivity": [2, 0, 0, 0, 3, 0, 0, 0, 4],
+         "conductivity": [0, 0, 0, 0, 0, 0, 0, 0, 0]},
+        PEC, {"type": "PMC"},
+    ]
+    quiet = spec_with(medium_list=media)
+    busy = copy.deepcopy(quiet)
+    busy["sources"] = [{"type": "TFSF", "injection_axis": 2, "direction": "-",
+                        "angular_spec": {"type": "FixedAngleSpec"}},
+                       {"type": "PointDipole"}]
+    busy["source_time_list"] = [{"freq0": 2e14}, {"freq0": 3e14}]
+    busy["monitor_list"] = [{"name": "field", "type": "FieldMonitor", "colocate": True, "size": [1, 1, 1],
+                             "fields": ["Ex", "Hy"], "freqs": [1e14]},
+                            {"name": "flux", "type": "FluxTimeMonitor", "start": 0, "stop": 1e-13}]
+    busy["internal_absorbers"] = [{"size": [0, 2, 2], "direction": "+"}]
+    outputs = []
+    for name, spec in (("quiet", quiet), ("busy", busy)):
+        inputs = make_inputs(spec=spec, name=name)
+        proc = run_gencoeffs(inputs)
+        assert proc.returncode == 0, proc.stderr
+        eps, mu = read_output(inputs.file_out)["sub0"]
+        outputs.append((eps.tobytes(), mu.tobytes()))
+    assert outputs[0] == outputs[1]
