@@ -20,6 +20,12 @@ namespace {
 
 using nlohmann::json;
 
+// Composite and transformed objects nest; deeper nesting than this is rejected as malformed so
+// that neither reading nor the shapes' recursive queries can exhaust the stack.
+constexpr int MAX_GEOMETRY_NESTING = 64;
+
+std::shared_ptr<Geometry> read_nested(json& j, const Transform& outer, int depth);
+
 Vec3 read_centre(json& j) {
     return {j["x_cent"].get<double>(), j["y_cent"].get<double>(), j["z_cent"].get<double>()};
 }
@@ -68,7 +74,7 @@ std::shared_ptr<Geometry> read_cylinder(json& j, const Transform& outer, int axi
     return std::make_shared<TaperedCylinder>(frame, radius, height, angle, plane);
 }
 
-std::shared_ptr<Geometry> read_clip_operation(json& j, const Transform& outer) {
+std::shared_ptr<Geometry> read_clip_operation(json& j, const Transform& outer, int depth) {
     json& op = j["operation"];
     int32_t operation = CLIP_UNION;
     if (op == "intersection")
@@ -77,30 +83,30 @@ std::shared_ptr<Geometry> read_clip_operation(json& j, const Transform& outer) {
         operation = CLIP_DIFFERENCE;
     else if (op == "symmetric_difference")
         operation = CLIP_SYMMETRIC_DIFFERENCE;
-    std::shared_ptr<Geometry> a = read_geometry(j["operand_a"], outer);
-    std::shared_ptr<Geometry> b = read_geometry(j["operand_b"], outer);
+    std::shared_ptr<Geometry> a = read_nested(j["operand_a"], outer, depth + 1);
+    std::shared_ptr<Geometry> b = read_nested(j["operand_b"], outer, depth + 1);
     if (!a || !b) return nullptr;
     return std::make_shared<ClipOperation>(std::move(a), std::move(b), operation);
 }
 
-std::shared_ptr<Geometry> read_geometry_group(json& j, const Transform& outer) {
+std::shared_ptr<Geometry> read_geometry_group(json& j, const Transform& outer, int depth) {
     std::vector<std::shared_ptr<Geometry>> members;
     for (json& member_json : j["geometries"]) {
-        std::shared_ptr<Geometry> member = read_geometry(member_json, outer);
+        std::shared_ptr<Geometry> member = read_nested(member_json, outer, depth + 1);
         if (!member) return nullptr;
         members.push_back(std::move(member));
     }
     return std::make_shared<GeometryGroup>(std::move(members));
 }
 
-std::shared_ptr<Geometry> read_transformed(json& j, const Transform& outer) {
+std::shared_ptr<Geometry> read_transformed(json& j, const Transform& outer, int depth) {
     json& matrix = j["transform"];
     Matrix4 to_world{};
     // The file uses column vectors (translation in the last column); internally the transpose.
     for (int i = 0; i < 4; ++i)
         for (int k = 0; k < 4; ++k) to_world[k][i] = matrix[i][k].get<double>();
     const Transform inner = outer.after(Transform::from_to_world(to_world));
-    return read_geometry(j["geometry"], inner);
+    return read_nested(j["geometry"], inner, depth + 1);
 }
 
 std::shared_ptr<Geometry> report_unsupported(json& type) {
@@ -112,9 +118,8 @@ std::shared_ptr<Geometry> report_unsupported(json& type) {
     return nullptr;
 }
 
-}  // namespace
-
-std::shared_ptr<Geometry> read_geometry(nlohmann::json& j, const Transform& outer) {
+std::shared_ptr<Geometry> read_nested(json& j, const Transform& outer, int depth) {
+    if (depth > MAX_GEOMETRY_NESTING) return nullptr;
     int axis = 2;
     const bool axis_given = j.contains("axis");
     if (axis_given) {
@@ -135,13 +140,13 @@ std::shared_ptr<Geometry> read_geometry(nlohmann::json& j, const Transform& oute
         geometry = read_cylinder(j, outer, axis);
     } else if (type == "ClipOperation") {
         wrapper = true;
-        geometry = read_clip_operation(j, outer);
+        geometry = read_clip_operation(j, outer, depth);
     } else if (type == "GeometryGroup") {
         wrapper = true;
-        geometry = read_geometry_group(j, outer);
+        geometry = read_geometry_group(j, outer, depth);
     } else if (type == "Transformed") {
         wrapper = true;
-        geometry = read_transformed(j, outer);
+        geometry = read_transformed(j, outer, depth);
     } else {
         // Also "TriangleMesh" and "PolySlab" until their shapes exist.
         geometry = report_unsupported(type);
@@ -161,6 +166,10 @@ std::shared_ptr<Geometry> read_geometry(nlohmann::json& j, const Transform& oute
     geometry->cached_bounds();
     return geometry;
 }
+
+}  // namespace
+
+std::shared_ptr<Geometry> read_geometry(nlohmann::json& j, const Transform& outer) { return read_nested(j, outer, 0); }
 
 std::shared_ptr<Geometry> read_structure_geometry(nlohmann::json& entry) {
     return read_geometry(entry, Transform::identity());

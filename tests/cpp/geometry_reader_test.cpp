@@ -316,3 +316,22 @@ TEST(GeometryReader, WrapperAxisReplacesInnerOnlyWhenGiven) {
     json group = {{"type", "GeometryGroup"}, {"geometries", {box_json(0, 0, 0)}}, {"axis", "x"}};
     EXPECT_EQ(read_structure_geometry(group)->axis_index, 0);
 }
+
+// A box wrapped in `levels` groups of one member each.
+static json nested_groups(int levels) {
+    json j = box_json(0, 0, 0);
+    for (int i = 0; i < levels; ++i) j = {{"type", "GeometryGroup"}, {"geometries", json::array({j})}};
+    return j;
+}
+
+TEST(GeometryReader, NestingIsBoundedSoDeepInputCannotExhaustTheStack) {
+    json allowed = nested_groups(64);
+    const auto g = read_structure_geometry(allowed);
+    ASSERT_TRUE(g);
+    EXPECT_TRUE(g->contains(g->to_local_point({0.5, 0.5, 0.5}), false, 1e-6));
+
+    json too_deep = nested_groups(65);
+    EXPECT_EQ(read_structure_geometry(too_deep), nullptr);
+    json very_deep = nested_groups(100000);
+    EXPECT_EQ(read_structure_geometry(very_deep), nullptr);
+}
