@@ -320,7 +320,11 @@ TEST(GeometryReader, WrapperAxisReplacesInnerOnlyWhenGiven) {
 // A box wrapped in `levels` groups of one member each.
 static json nested_groups(int levels) {
     json j = box_json(0, 0, 0);
-    for (int i = 0; i < levels; ++i) j = {{"type", "GeometryGroup"}, {"geometries", json::array({j})}};
+    for (int i = 0; i < levels; ++i) {
+        json group = {{"type", "GeometryGroup"}, {"geometries", json::array()}};
+        group["geometries"].push_back(std::move(j));
+        j = std::move(group);
+    }
     return j;
 }
 
