@@ -42,3 +42,10 @@ bool read_uint_dataset(hid_t loc, const char* name, std::vector<uint32_t>& out) 
     out = std::move(buffer);
     return true;
 }
+
+bool read_int_dataset(hid_t loc, const char* name, std::vector<int32_t>& out) {
+    std::vector<int32_t> buffer;
+    if (!read_all(loc, name, H5T_NATIVE_INT32, buffer)) return false;
+    out = std::move(buffer);
+    return true;
+}

@@ -12,3 +12,4 @@
 bool read_float_dataset(hid_t loc, const char* name, std::vector<float>& out);
 bool read_bool_dataset(hid_t loc, const char* name, std::vector<bool>& out);
 bool read_uint_dataset(hid_t loc, const char* name, std::vector<uint32_t>& out);
+bool read_int_dataset(hid_t loc, const char* name, std::vector<int32_t>& out);

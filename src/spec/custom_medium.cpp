@@ -15,22 +15,6 @@ namespace {
 
 bool link_exists(hid_t loc, const char* name) { return H5Lexists(loc, name, H5P_DEFAULT) > 0; }
 
-// Reads every element of a dataset as native 32-bit signed integers; false when it cannot be
-// opened or read.
-bool read_int_dataset(hid_t loc, const char* name, std::vector<int32_t>& out) {
-    H5Handle dataset(H5Dopen2(loc, name, H5P_DEFAULT), H5Dclose);
-    if (!dataset.valid()) return false;
-    H5Handle space(H5Dget_space(dataset.get()), H5Sclose);
-    if (!space.valid()) return false;
-    const hssize_t count = H5Sget_simple_extent_npoints(space.get());
-    if (count < 0) return false;
-    std::vector<int32_t> buffer(static_cast<std::size_t>(count), 0);
-    if (count > 0 && H5Dread(dataset.get(), H5T_NATIVE_INT, H5S_ALL, H5S_ALL, H5P_DEFAULT, buffer.data()) < 0)
-        return false;
-    out = std::move(buffer);
-    return true;
-}
-
 // "custom_" followed by the index, zero-filled to at least four digits.
 std::string custom_group_name(int32_t structure_index) {
     char buffer[32];
