@@ -1,0 +1,14 @@
+#pragma once
+
+#include <vector>
+
+#include "geometry/triangle_mesh.h"
+#include "geometry/vec2.h"
+
+// The closed, outward-facing surface of a sloped polygon slab in its local frame (middle plane
+// at z = 0, slab from -height/2 to height/2): side walls cut into well-shaped triangles and the
+// two caps triangulated by constrained Delaunay triangulation. Errors of the triangulation
+// library (such as crossing constraint edges) leave this call as exceptions derived from
+// std::exception.
+std::vector<TriangleRecord> triangulate_slab(const std::vector<Vec2>& vertices, double height, double dilation,
+                                             double sidewall_angle);

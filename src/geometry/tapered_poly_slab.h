@@ -1,0 +1,62 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "geometry/extrusion.h"
+#include "geometry/polygon.h"
+#include "geometry/polygon_edge_tree.h"
+
+// The cross-sections of a sloped slab: `middle` is the cleaned, dilated polygon at the middle
+// plane; the section at height z is middle + (-z·tan(angle))·offsets; `bottom` and `top` are
+// the sections at -height/2 and +height/2.
+struct SlabSections {
+    Polygon middle;
+    // Miter offsets of the cleaned polygon before dilation.
+    std::vector<Vec2> offsets;
+    Polygon bottom;
+    Polygon top;
+};
+
+// Cleans `vertices` (duplicates dropped, counter-clockwise), dilates them and builds the bottom
+// and top sections. The sections keep one vertex per middle vertex (no duplicates removed).
+SlabSections slab_sections(const std::vector<Vec2>& vertices, double height, double dilation, double sidewall_tan);
+
+// A polygon slab with a sidewall angle, local frame with the middle plane at z = 0 and the slab
+// from -height/2 to height/2: the cross-section shrinks towards +z for a positive angle.
+// Convex slabs answer every query from the middle polygon's edge tree evaluated on the shifted
+// edges; other slabs work with the section cached by prepare_slice() when `exact` is false.
+class TaperedPolySlab final : public TaperedExtrusion {
+public:
+    TaperedPolySlab(const Transform& transform, const std::vector<Vec2>& vertices, double height, double dilation,
+                    double sidewall_angle);
+
+    Aabb bounds() const override;
+    bool contains_section(const Vec3& p, bool exact, double tol) const override;
+    Vec2 planar_normal(const Vec3& p, double& dist, bool& unique, double tol) const override;
+    void prepare_slice(const Vec3& p) override;
+    bool uses_slices() const override { return slices_needed_; }
+
+    // The section at height z (no arcs).
+    Polygon section_at(double z) const;
+
+    const double height;
+    const double dilation;
+    const Polygon& middle() const { return sections_.middle; }
+    const Polygon& bottom() const { return sections_.bottom; }
+    const Polygon& top() const { return sections_.top; }
+    const Polygon& slice() const { return slice_; }
+    bool convex() const { return convex_; }
+    bool has_tree() const { return has_tree_; }
+
+private:
+    ShiftedVertices shifted(double z) const { return {sections_.middle.vertices, &sections_.offsets, -z * sidewall_tan}; }
+
+    SlabSections sections_;
+    Polygon slice_;
+    bool has_tree_ = false;
+    bool convex_ = true;
+    bool slices_needed_ = true;
+    // Over slice_; for convex slabs it stays over the middle polygon.
+    std::shared_ptr<PolygonEdgeTree> slice_tree_;
+};
