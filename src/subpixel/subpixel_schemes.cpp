@@ -18,6 +18,9 @@ bool inside(const InterfacePoint& p) { return p.distance <= 0.0; }
 // sampling when every corner carries the same medium in the front-end's list.
 double sampled_fraction(const SamplePointGenerator& generator, std::span<const InterfacePoint> corners,
                         std::span<const int> positions, const SchemeInput& input) {
+    require(!input.candidate_media.empty());
+    for (std::size_t i = 0; i < corners.size(); ++i)
+        require(positions[i] >= 0 && static_cast<std::size_t>(positions[i]) < input.point_media.size());
     const uint16_t measured = input.measured_medium();
     const uint16_t first = input.point_media[positions[0]];
     bool same = true;

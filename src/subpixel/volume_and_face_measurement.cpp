@@ -110,6 +110,7 @@ double tetrahedron_fraction(std::span<const InterfacePoint, 4> c) {
 
 MediumMembership in_measured_medium(const SimulationSpec& spec, std::span<const int32_t> candidate_structures,
                                     std::span<const uint16_t> candidate_media, const Vec3& x) {
+    require(!candidate_media.empty());
     const CandidateHit hit = find_candidate(x, spec, candidate_structures, candidate_media);
     return {hit.medium != MEDIUM_NONE && hit.medium == candidate_media.back(), hit.structure};
 }
@@ -157,6 +158,9 @@ Measurement sampled_element(const SamplePointGenerator& generator, std::span<con
                             std::span<const int> positions, const SchemeInput& input) {
     const std::size_t k = corners.size();
     require(k >= 2 && k <= 4 && positions.size() == k && static_cast<int>(k) == generator.dimension());
+    require(!input.candidate_structures.empty() && input.candidate_structures.size() == input.candidate_media.size());
+    for (std::size_t i = 0; i < k; ++i)
+        require(positions[i] >= 0 && static_cast<std::size_t>(positions[i]) < input.point_media.size());
     const std::size_t last = input.candidate_structures.size() - 1;
     bool probe = false;
     for (std::size_t e = 0; e < last; ++e) {

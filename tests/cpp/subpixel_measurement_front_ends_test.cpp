@@ -304,6 +304,7 @@ TEST(FrontEndExactness, FlatInterfaceVolumeAndFace) {
     std::uniform_real_distribution<double> size(0.3, 1.5);
     const VolumeScheme volume;
     const FaceScheme face;
+    const FineFaceScheme fine_face;
     const SimulationSpec spec;
     int checked = 0;
     for (int trial = 0; trial < 400; ++trial) {
@@ -364,6 +365,23 @@ TEST(FrontEndExactness, FlatInterfaceVolumeAndFace) {
         const Measurement m = measure_face(face, spec, 1, fs, f_measured, fm, 2, face_plane, f, f, out);
         EXPECT_NEAR(m.fraction, expected, 1e-9) << trial;
         EXPECT_NEAR(length(m.normal - n), 0.0, 1e-12) << trial;
+
+        // The same face with its edge midpoints, as the fine face front-end sees it.
+        std::array<Vec3, 9> fine;
+        std::array<uint16_t, 9> fine_media;
+        std::array<int32_t, 9> fine_structures;
+        for (int k = 0; k < 5; ++k) fine[k] = f[k];
+        for (int i = 0; i < 4; ++i) fine[5 + i] = (f[1 + i] + f[1 + (i + 1) % 4]) * 0.5;
+        for (int k = 0; k < 9; ++k) {
+            const bool in = dot(n, fine[k]) <= cf;
+            fine_media[k] = in ? 7 : 65530;
+            fine_structures[k] = in ? 0 : -1;
+        }
+        std::array<InterfacePoint, 9> fine_out;
+        EXPECT_NEAR(measure_face_fine(fine_face, spec, 1, fine_structures, f_measured, fine_media, 2, face_plane, fine,
+                                      fine, fine_out),
+                    expected, 1e-9)
+            << trial;
     }
     EXPECT_GT(checked, 100);
 }
