@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
+#include <utility>
 
 #include "common/coefficient_set.h"
 #include "common/medium_index.h"
@@ -95,6 +97,20 @@ TEST(AssembleCell, InterfaceExamplesOfEachMethod) {
     }
 }
 
+TEST(AssembleCell, NormalStaircasingNeedsANormalComponentAboveHalf) {
+    // The lossy metal across x, averaged volumetrically unless the normal's x component squared
+    // exceeds 0.25.
+    const SimulationSpec spec = spec_with(
+        interface_media(), settings_with(AveragingMethod::PolarizedAveraging,
+                                         AveragingMethod::VolumetricAveragingNormalStaircased));
+    for (const auto& [nx, expected] : {std::pair{0.5f, C(3.5f, 0.125f)}, std::pair{0.50001f, C(4.0f, 0.0f)}}) {
+        SCOPED_TRACE(nx);
+        CellSamples samples;
+        samples.electric(0) = interface_sample(0, 2, 0.25f, {nx, 0.0f, std::sqrt(1.0f - nx * nx)});
+        expect_near(eps_at(assemble_cell(samples, spec, 0, 0, 0, F14, false), 0, 0), expected, 1e-4f);
+    }
+}
+
 TEST(AssembleCell, PolarizedAveragingUsesTheNormalAlongEachComponent) {
     const SimulationSpec spec = spec_with(interface_media());
     CellSamples samples;
@@ -156,6 +172,13 @@ TEST(AssembleCell, FullTensorCells) {
     const CellCoefficients whole = assemble_cell(filled, spec, 0, 0, 0, F14, false);
     for (int q = 0; q < 9; ++q) EXPECT_EQ(eps_at(whole, q / 3, q % 3).real(), eps[q]) << q;
     EXPECT_NEAR(eps_at(whole, 0, 1).imag(), 1.0f, 1e-6f);
+    // The x component's medium decides, even when another component names a different one;
+    // a special index there leaves vacuum.
+    CellSamples other_y = filled;
+    other_y.electric(1).medium_a = 2;
+    EXPECT_EQ(assemble_cell(other_y, spec, 0, 0, 0, F14, false).values, whole.values);
+    other_y.electric(0).medium_a = VAC;
+    EXPECT_EQ(assemble_cell(other_y, spec, 0, 0, 0, F14, false).values, CellCoefficients::identity().values);
 
     // A second medium on the x sample only: [(TA^-1 + TB^-1)/2]^-1 on (0, 0), for any fraction
     // and normal; the rest of the rows are TA's.
@@ -188,6 +211,12 @@ TEST(AssembleCell, FullTensorCells) {
     EXPECT_EQ(eps_at(mixed, 0, 1), C(0, 0));  // row 0 of the isotropic reference
     EXPECT_EQ(eps_at(mixed, 1, 1), C(4, 0));
     EXPECT_EQ(eps_at(mixed, 2, 2), C(4, 0));
+
+    // Vacuum across an isotropic reference is averaged per component: 0.5 * 1 + 0.5 * 4.
+    isotropic_reference.electric(1) = interface_sample(1, VAC, 0.5f, {0, 0, 1});
+    const CellCoefficients with_vacuum_y = assemble_cell(isotropic_reference, real_spec, 0, 0, 0, F14, false);
+    EXPECT_EQ(eps_at(with_vacuum_y, 1, 1), C(2.5f, 0));
+    EXPECT_EQ(eps_at(with_vacuum_y, 1, 0), C(0, 0));
 
     // A PEC component is left to the per-component rules; the others follow the reference.
     CellSamples with_pec = filled;
@@ -274,6 +303,7 @@ TEST(AssembleCell, MagneticRecords) {
         // 0.8 / 0.8 + 0.5 (5 + 1.43391 + 0.90095i)
         {"lossy metal surface", 1, 0.8f, 0.2f, 0.5f, {4.216955f, 0.450475f}},
         {"lossy metal without surface", 1, 0.8f, 0.2f, 0.0f, {1.0f, 0.0f}},
+        {"lossy metal closed, without surface", 1, 0.0f, 0.0f, 0.0f, {MARK, 0.0f}},
         {"conductor face record", PEC, 0.25f, 0.0f, 0.0f, {0.25f, 0.0f}},
         {"surface length on a plain medium", 0, 0.5f, 0.0f, 2.0f, {0.5f, 0.0f}},
     };
