@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,8 +14,12 @@
 #include "geometry/cylinder.h"
 #include "geometry/geometry.h"
 #include "geometry/geometry_group.h"
+#include "geometry/poly_slab.h"
+#include "geometry/slab_triangulation.h"
 #include "geometry/sphere.h"
+#include "geometry/tapered_poly_slab.h"
 #include "geometry/transform.h"
+#include "geometry/triangle_mesh.h"
 
 namespace {
 
@@ -72,6 +77,47 @@ std::shared_ptr<Geometry> read_cylinder(json& j, const Transform& outer, int axi
     }
     const Transform frame = outer.after(Transform::translation(reference)).after(permutation);
     return std::make_shared<TaperedCylinder>(frame, radius, height, angle, plane);
+}
+
+Vec3 read_point(json& j) { return {j[0].get<double>(), j[1].get<double>(), j[2].get<double>()}; }
+
+std::shared_ptr<Geometry> read_triangle_mesh(json& j, const Transform& outer) {
+    std::vector<TriangleRecord> triangles;
+    for (json& triangle : j["vectors"])
+        triangles.emplace_back(read_point(triangle[0]), read_point(triangle[1]), read_point(triangle[2]));
+    return std::make_shared<TriangleMesh>(outer, std::move(triangles));
+}
+
+double read_optional(json& j, const char* key) { return j.contains(key) ? j[key].get<double>() : 0.0; }
+
+std::shared_ptr<Geometry> read_poly_slab(json& j, const Transform& outer, int axis) {
+    const double z_cent = j["z_cent"].get<double>();
+    const double z_size = j["z_size"].get<double>();
+    std::vector<Vec2> vertices;
+    for (json& vertex : j["vertices"]) vertices.push_back({vertex[0].get<double>(), vertex[1].get<double>()});
+    std::vector<double> bulges;
+    if (j.contains("bulges"))
+        for (json& bulge : j["bulges"]) bulges.push_back(bulge.get<double>());
+    const double angle = read_optional(j, "sidewall_angle");
+    const double dilation = read_optional(j, "dilation");
+    const Transform permutation = Transform::axis_permutation(axis);
+
+    if (std::fabs(angle) <= ZERO_LENGTH) {
+        const Transform frame = outer.after(Transform::translation(unit_along(axis) * (z_cent - z_size / 2.0)))
+                                    .after(permutation);
+        return std::make_shared<PolySlab>(frame, z_size, vertices, bulges, dilation);
+    }
+    const Transform frame = outer.after(Transform::translation(unit_along(axis) * z_cent)).after(permutation);
+    if (outer.keeps_axis(axis)) return std::make_shared<TaperedPolySlab>(frame, vertices, z_size, dilation, angle);
+    // A tilted axis: the slab becomes a closed triangle surface. A failed cap triangulation
+    // makes the structure unreadable.
+    std::vector<TriangleRecord> triangles;
+    try {
+        triangles = triangulate_slab(vertices, z_size, dilation, angle);
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+    return std::make_shared<TriangleMesh>(frame, std::move(triangles));
 }
 
 std::shared_ptr<Geometry> read_clip_operation(json& j, const Transform& outer, int depth) {
@@ -138,6 +184,10 @@ std::shared_ptr<Geometry> read_nested(json& j, const Transform& outer, int depth
         geometry = read_sphere(j, outer);
     } else if (type == "Cylinder") {
         geometry = read_cylinder(j, outer, axis);
+    } else if (type == "TriangleMesh") {
+        geometry = read_triangle_mesh(j, outer);
+    } else if (type == "PolySlab") {
+        geometry = read_poly_slab(j, outer, axis);
     } else if (type == "ClipOperation") {
         wrapper = true;
         geometry = read_clip_operation(j, outer, depth);
@@ -148,7 +198,6 @@ std::shared_ptr<Geometry> read_nested(json& j, const Transform& outer, int depth
         wrapper = true;
         geometry = read_transformed(j, outer, depth);
     } else {
-        // Also "TriangleMesh" and "PolySlab" until their shapes exist.
         geometry = report_unsupported(type);
     }
 

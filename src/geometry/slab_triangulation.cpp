@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 
 #include <CDT.h>
 
@@ -103,6 +104,9 @@ private:
     std::vector<TriangleRecord>& out_;
 };
 
+// Coordinates beyond this (micrometres) are rejected: the triangulation squares them.
+constexpr double MAX_COORDINATE = 1e100;
+
 // A vertex closer than 2^-23 to its predecessor (the first compared with the last) becomes an
 // exact copy of it.
 void snap_collapsed_corners(std::vector<Vec2>& v) {
@@ -156,6 +160,11 @@ std::vector<TriangleRecord> triangulate_slab(const std::vector<Vec2>& vertices, 
     SlabSections sections = slab_sections(vertices, height, dilation, std::tan(sidewall_angle));
     std::vector<Vec2>& bottom = sections.bottom.vertices;
     std::vector<Vec2>& top = sections.top.vertices;
+    for (const std::vector<Vec2>* section : {&bottom, &top})
+        for (const Vec2& v : *section)
+            if (!(std::fabs(v.x) <= MAX_COORDINATE && std::fabs(v.y) <= MAX_COORDINATE))
+                throw std::invalid_argument("slab section coordinate out of range");
+    if (!(std::fabs(height) <= MAX_COORDINATE)) throw std::invalid_argument("slab height out of range");
     snap_collapsed_corners(bottom);
     snap_collapsed_corners(top);
 

@@ -195,7 +195,7 @@ TEST(GeometryReader, MissingKeysRaiseTypeErrors) {
 }
 
 TEST(GeometryReader, UnsupportedTypesPrintAndReturnNull) {
-    for (const char* type : {"Torus", "PolySlab", "TriangleMesh"}) {
+    for (const char* type : {"Torus", "Polyslab", "Mesh"}) {
         json j = {{"type", type}};
         std::string err;
         EXPECT_EQ(read_capturing(j, err), nullptr);
