@@ -1,12 +1,15 @@
-"""Writes a small set of input files, runs the coefficient generator on them in a worker
-process, and reads the coefficient file back.
+"""Computes the coefficients of a small scene — a dielectric sphere and a dielectric cylinder in
+vacuum, at two frequencies — in a worker process, reads the coefficient file back, and writes a
+picture of a slice of eps_xx beside it.
 
 Usage: python scripts/demo.py [output folder]   (default: demo-output)
 """
 
 import json
+import struct
 import subprocess
 import sys
+import zlib
 from pathlib import Path
 
 import h5py
@@ -33,13 +36,25 @@ SPEC = {
     "fixed_angle_center": [0, 0, 0],
     "periodic_boundary": [False, False, False],
     "simulation_bounds": [[-1.0, -1.0, -1.0], [1.0, 1.0, 1.0]],
-    "medium_list": [],
-    "struct_list": [],
+    "medium_list": [
+        {"type": "Medium", "permittivity": 4.0, "conductivity": 0.0, "poles": [[], [], []]},
+        {"type": "Medium", "permittivity": 2.25, "conductivity": 0.0, "poles": [[], [], []]},
+    ],
+    "struct_list": [
+        {"type": "Sphere", "name": "sphere", "str_index": 0, "mat_index": 0,
+         "x_cent": -0.35, "y_cent": 0.1, "z_cent": 0.0, "radius": 0.45},
+        {"type": "Cylinder", "name": "rod", "str_index": 1, "mat_index": 1, "axis": "z",
+         "reference_plane": "middle", "x_cent": 0.45, "y_cent": -0.2, "z_cent": 0.0,
+         "radius": 0.3, "height": 1.6},
+    ],
     "sources": [],
     "source_time_list": [],
     "monitor_list": [],
     "internal_absorbers": [],
 }
+
+
+CELLS = 64
 
 
 def write_inputs(folder):
@@ -48,10 +63,11 @@ def write_inputs(folder):
     with h5py.File(folder / "grid.h5", "w") as f:
         grid = f.create_group("grid")
         for axis in "xyz":
-            grid.create_dataset(axis, data=np.linspace(-1.0, 1.0, 21, dtype=np.float32))
+            grid.create_dataset(axis, data=np.linspace(-1.0, 1.0, CELLS + 1, dtype=np.float32))
         subdomains = f.create_group("subdomains")
-        subdomains.create_group("lower").create_dataset("span_inds", data=np.array([0, 20, 0, 20, 0, 10], np.int32))
-        subdomains.create_group("upper").create_dataset("span_inds", data=np.array([0, 20, 0, 20, 10, 20], np.int32))
+        half = CELLS // 2
+        subdomains.create_group("lower").create_dataset("span_inds", data=np.array([0, CELLS, 0, CELLS, 0, half], np.int32))
+        subdomains.create_group("upper").create_dataset("span_inds", data=np.array([0, CELLS, 0, CELLS, half, CELLS], np.int32))
     with h5py.File(folder / "freqs.h5", "w") as f:
         f.create_group("frequency").create_dataset("freqs", data=np.array([1.5e14, 2.0e14], np.float32))
 
@@ -66,16 +82,38 @@ def run_generator(folder):
         sys.exit(f"coefficient generation failed (exit {proc.returncode}):\n{proc.stdout}{proc.stderr}")
 
 
+def write_png(path, values, low, high):
+    """Writes a 2D array as an 8-bit greyscale PNG, `low` black and `high` white, first axis down."""
+    scaled = np.clip((np.asarray(values, float) - low) / (high - low), 0, 1)
+    pixels = (scaled * 255 + 0.5).astype(np.uint8)
+    pixels = np.repeat(np.repeat(pixels, 4, axis=0), 4, axis=1)  # enlarge for viewing
+    rows = b"".join(b"\x00" + row.tobytes() for row in pixels)
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    header = struct.pack(">IIBBBBB", pixels.shape[1], pixels.shape[0], 8, 0, 0, 0, 0)
+    path.write_bytes(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows, 9))
+                     + chunk(b"IEND", b""))
+
+
 def report(folder):
     with h5py.File(folder / "coefficients.h5", "r") as f:
-        for name, group in f.items():
-            eps = group["eps"][()].view(np.complex64)
-            mu = group["mu"][()].view(np.complex64)
+        parts = []
+        for name in ("lower", "upper"):
+            eps = f[name]["eps"][()].view(np.complex64)
+            mu = f[name]["mu"][()].view(np.complex64)
             print(f"subdomain {name}: eps {eps.shape}, mu {mu.shape}")
-            print(f"  eps_xx range {eps[..., 0].real.min():.4g} .. {eps[..., 0].real.max():.4g}, "
-                  f"mu_zz range {mu[..., 8].real.min():.4g} .. {mu[..., 8].real.max():.4g}")
-            identity = np.eye(3, dtype=np.complex64).reshape(9)
-            print(f"  identity tensors everywhere: {bool(np.all(eps == identity) and np.all(mu == identity))}")
+            for k, label in ((0, "xx"), (4, "yy"), (8, "zz")):
+                values = eps[..., k].real
+                averaged = np.count_nonzero((values > 1) & (values < 4) & (values != 2.25))
+                print(f"  eps_{label}: {values.min():.4g} .. {values.max():.4g}, {averaged} averaged cells")
+            parts.append(eps)
+    eps = np.concatenate(parts, axis=3)  # the two subdomains split z
+    picture = folder / "eps_xx_slice.png"
+    # Slice through the sphere's centre plane z = 0, x down the picture, y across.
+    write_png(picture, eps[0, :, :, CELLS // 2, 0].real, 1.0, 4.0)
+    print(f"wrote {picture} (eps_xx at z = 0, first frequency; black 1, white 4)")
 
 
 def main():

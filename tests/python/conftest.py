@@ -19,35 +19,12 @@ INTERNAL_ERROR = "An internal error has occured. Please contact Zentrav support.
 LOAD_ERROR = "Error loading simulation specification JSON file.\n"
 RAM_WARNING = "Warning: getting close to exhausting RAM, may crash\n"
 
-# A specification without structures: every cell stays vacuum.
-BASE_SPEC = {
-    "version": "2.8.0",
-    "run_time": 1e-12,
-    "shutoff": 1e-5,
-    "courant": 0.99,
-    "courant_scaling": 1.0,
-    "symmetry": [0, 0, 0],
-    "subpixel_method": {
-        "dielectric": {"type": "PolarizedAveraging"},
-        "metal": {"type": "Staircasing"},
-        "pec": {"type": "PECConformal", "edge_singularity_correction": False},
-        "pmc": {"type": "Staircasing"},
-        "lossy_metal": {"type": "SurfaceImpedance", "edge_singularity_correction": False},
-    },
-    "time_step": 1e-17,
-    "total_time_steps": 100,
-    "fixed_angle_axis": 2,
-    "fixed_angle_dir": [0, 0, 1],
-    "fixed_angle_center": [0, 0, 0],
-    "periodic_boundary": [False, False, False],
-    "simulation_bounds": [[-2.0, -2.0, -2.0], [2.0, 2.0, 2.0]],
-    "medium_list": [],
-    "struct_list": [],
-    "sources": [],
-    "source_time_list": [],
-    "monitor_list": [],
-    "internal_absorbers": [],
-}
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
+from demo import SPEC as DEMO_SPEC  # noqa: E402
+
+# The demo's specification without media and structures: every cell stays vacuum.
+BASE_SPEC = {**copy.deepcopy(DEMO_SPEC), "simulation_bounds": [[-2.0, -2.0, -2.0], [2.0, 2.0, 2.0]],
+             "medium_list": [], "struct_list": []}
 
 
 @dataclass
