@@ -1,5 +1,6 @@
 #include <cmath>
 #include <numbers>
+#include <utility>
 #include <random>
 #include <vector>
 
@@ -241,6 +242,24 @@ TEST(PolygonNearestEdge, ConvexCornerTakesTheEdgeItProjectsOntoAndClearsUniqueWh
         EXPECT_GT(n.y, 0.0);
         EXPECT_NEAR(n.x, 0.0, 1e-15);
         EXPECT_NEAR(dist, -0.35, 1e-12);
+    }
+
+    // Inside near the reflex corner (1, 1) of an L shape: a point nearest to the corner itself
+    // is equally near both edges meeting there; one beside the corner is not.
+    Polygon l;
+    l.vertices = {{0, 0}, {2, 0}, {2, 1}, {1, 1}, {1, 2}, {0, 2}};
+    const PolygonEdgeTree l_tree(l);
+    for (bool use_tree : {false, true}) {
+        for (const auto& [q, ambiguous] : {std::pair{Vec2{0.8, 0.8}, true}, std::pair{Vec2{1.2, 0.9}, false}}) {
+            unique = true;
+            if (use_tree)
+                nearest_edge_normal(l_tree, ShiftedVertices{l.vertices}, q, dist, unique, 1e-6);
+            else
+                nearest_edge_normal(l, q, dist, unique, 1e-6);
+            EXPECT_EQ(unique, !ambiguous) << use_tree << q.y;
+            EXPECT_LT(dist, 0.0);
+        }
+        EXPECT_NEAR(dist, -0.1, 1e-12);  // (1.2, 0.9) is 0.1 below the edge y = 1
     }
 
     // Beyond a sharp tip a point lies on the inner side of one edge's line; it is still outside.
