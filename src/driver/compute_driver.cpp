@@ -8,6 +8,7 @@
 #include "driver/memory_check.h"
 #include "driver/structure_map.h"
 #include "material/cell_assembler.h"
+#include "subpixel/average_cells.h"
 #include "subpixel/averaging_phases.h"
 
 namespace {

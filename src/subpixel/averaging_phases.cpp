@@ -18,8 +18,3 @@ void collect_conformal_faces(const SimulationSpec&, const StructureMap&, const G
                              const LoopDescription& loop, int threads, const SchemeSet&, const Span&) {
     for_each_outer_pair(loop, threads, no_cell_expected);
 }
-
-void average_cells(const SimulationSpec&, const StructureMap&, const Grid&, const ConformalData&,
-                   const LoopDescription& loop, int threads, const SchemeSet&, CellAssembler&) {
-    for_each_outer_pair(loop, threads, no_cell_expected);
-}

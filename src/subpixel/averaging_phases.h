@@ -9,8 +9,6 @@
 #include "spec/simulation_spec.h"
 #include "subpixel/subpixel_schemes.h"
 
-class CellAssembler;
-
 // The parallel phases of one subdomain. Each receives a private copy of the grid and the loop it
 // runs (the cells the structures reach, in the driver's axis order) and spreads the two
 // outermost axes over `threads` threads.
@@ -24,8 +22,3 @@ void correct_edge_singularities(const SimulationSpec& spec, const StructureMap& 
 void collect_conformal_faces(const SimulationSpec& spec, const StructureMap& map, const Grid& grid,
                              ConformalData& conformal, const LoopDescription& loop, int threads,
                              const SchemeSet& schemes, const Span& span);
-
-// Averages every field component of every reached cell and hands the cells to the assembler.
-void average_cells(const SimulationSpec& spec, const StructureMap& map, const Grid& grid,
-                   const ConformalData& conformal, const LoopDescription& loop, int threads,
-                   const SchemeSet& schemes, CellAssembler& assembler);
