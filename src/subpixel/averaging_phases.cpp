@@ -2,9 +2,9 @@
 
 #include "common/internal_error.h"
 
-// The per-cell work of these phases arrives with the averaging engine. Until then a cell can
-// only be reached when a structure was painted, which the structure map refuses, so reaching
-// a cell here means the engine is inconsistent.
+// The conformal conductor phases (wedge detection at grid nodes, face records) are not built
+// yet. A run that needs them and reaches any cell ends with the internal error rather than
+// writing coefficients that leave the conductors' conformal treatment out.
 namespace {
 void no_cell_expected(int64_t, int64_t) { internal_error(); }
 }  // namespace
