@@ -9,7 +9,8 @@
 #include "driver/structure_map.h"
 #include "material/cell_assembler.h"
 #include "subpixel/average_cells.h"
-#include "subpixel/averaging_phases.h"
+#include "subpixel/conformal_faces.h"
+#include "subpixel/edge_singularities.h"
 
 namespace {
 

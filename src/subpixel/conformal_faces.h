@@ -1,0 +1,18 @@
+#pragma once
+
+#include "common/conformal_data.h"
+#include "driver/grid.h"
+#include "driver/loop_description.h"
+#include "driver/structure_map.h"
+#include "spec/simulation_spec.h"
+#include "subpixel/interface_point.h"
+#include "subpixel/subpixel_schemes.h"
+
+// Records the open share of every primal cell face a conductor crosses: one FaceRecord per such
+// face (area, edges, open media, wedge, surface length), the face's id word and the flags of the
+// edges it carries data for. Faces entirely inside a conductor are only marked closed. `grid` is
+// the phase's private copy of the coordinate lists; the loop's two outermost axes are spread over
+// `threads` threads.
+void collect_conformal_faces(const SimulationSpec& spec, const StructureMap& map, const Grid& grid,
+                             ConformalData& conformal, const LoopDescription& loop, int threads,
+                             const SchemeSet& schemes, const Span& span);
