@@ -4,6 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+# The front end's tests also run it on a Dask cluster (the package's optional "distributed" extra).
+.venv/bin/python -m pip install -q dask distributed
 
 jobs=$(nproc)
 

@@ -22,7 +22,7 @@ int32_t parse_subpixel_scheme(const char* text) {
 
 }  // namespace
 
-int run_gencoeffs(const char* const* argv) {
+int run_gencoeffs(const char* const* argv, uint64_t thread_count) {
     SimulationSpec spec;
     if (load_simulation_spec(spec, argv[1], argv[2]) != 0) {
         std::fputs("Error loading simulation specification JSON file.\n", stderr);
@@ -38,7 +38,7 @@ int run_gencoeffs(const char* const* argv) {
 
     const int32_t subpixel_scheme = parse_subpixel_scheme(argv[5]);
     const SchemeSet schemes = make_scheme_set(subpixel_scheme);
-    const uint64_t thread_count = 1;
+    require(thread_count >= 1);
 
     H5Handle file = create_output_file(argv[4]);
     for (std::size_t index = 0; index < subdomains.size(); ++index) {

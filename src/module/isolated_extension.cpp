@@ -3,6 +3,10 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <omp.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -14,20 +18,22 @@ namespace {
 
 // Runs the driver; anything thrown inside it is an internal error, so nothing escapes into
 // the interpreter.
-int run_guarded(const char* const* argv) noexcept {
+int run_guarded(const char* const* argv, uint64_t threads) noexcept {
     try {
-        return run_gencoeffs(argv);
+        return run_gencoeffs(argv, threads);
     } catch (...) {
         internal_error();
     }
 }
 
 PyObject* gencoeffs(PyObject*, PyObject* args, PyObject* kwargs) {
-    static const char* keywords[] = {"json_file", "hdf5_file", "frequency_file", "file_out", "subpixel_scheme", nullptr};
+    static const char* keywords[] = {"json_file", "hdf5_file", "frequency_file", "file_out",
+                                     "subpixel_scheme", "threads", nullptr};
     PyObject* paths[4] = {};
     int subpixel_scheme = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOOi:gencoeffs", const_cast<char**>(keywords), &paths[0],
-                                     &paths[1], &paths[2], &paths[3], &subpixel_scheme))
+    int threads = 1;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOOi|$i:gencoeffs", const_cast<char**>(keywords), &paths[0],
+                                     &paths[1], &paths[2], &paths[3], &subpixel_scheme, &threads))
         return nullptr;
 
     const char* utf8[4] = {};
@@ -40,9 +46,17 @@ PyObject* gencoeffs(PyObject*, PyObject* args, PyObject* kwargs) {
         if (!utf8[i]) return nullptr;
     }
 
+    if (threads < 0) {
+        PyErr_SetString(PyExc_ValueError, "Argument 'threads' must be 0 (all cores) or a positive count.");
+        return nullptr;
+    }
+    // 0 asks for every core this process may run on.
+    const uint64_t thread_count = threads == 0 ? static_cast<uint64_t>(std::max(1, omp_get_num_procs()))
+                                               : static_cast<uint64_t>(threads);
+
     const std::string scheme_text = std::to_string(subpixel_scheme);
     const char* argv[6] = {"gencoeffs", utf8[0], utf8[1], utf8[2], utf8[3], scheme_text.c_str()};
-    if (run_guarded(argv) != 0) {
+    if (run_guarded(argv, thread_count) != 0) {
         PyErr_SetString(PyExc_RuntimeError, "Error generating permittivity distribution.");
         return nullptr;
     }

@@ -19,7 +19,10 @@ INTERNAL_ERROR = "An internal error has occured. Please contact Zentrav support.
 LOAD_ERROR = "Error loading simulation specification JSON file.\n"
 RAM_WARNING = "Warning: getting close to exhausting RAM, may crash\n"
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
+ROOT = Path(__file__).resolve().parents[2]
+# The tests use the installed package (with its compiled extension), never the source tree.
+sys.path[:] = [p for p in sys.path if Path(p or ".").resolve() != ROOT]
+sys.path.insert(0, str(ROOT / "scripts"))
 from demo import SPEC as DEMO_SPEC  # noqa: E402
 
 # The demo's specification without media and structures: every cell stays vacuum.
