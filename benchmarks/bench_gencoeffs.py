@@ -42,11 +42,12 @@ def write_inputs(folder, cells, scene):
         f.create_dataset("frequency/freqs", data=np.array([2e14], np.float32))
 
 
-def time_gencoeffs(folder, scheme):
+def time_gencoeffs(folder, scheme, threads=1):
     args = [str(folder / n) for n in ("spec.json", "grid.h5", "freqs.h5", "out.h5")] + [scheme]
     code = ("import time\n"
             "from orbelle_extras._isolated_extension import _gencoeffs\n"
-            f"start = time.perf_counter(); _gencoeffs(*{args!r}); print(time.perf_counter() - start)\n")
+            f"start = time.perf_counter(); _gencoeffs(*{args!r}, threads={threads})\n"
+            "print(time.perf_counter() - start)\n")
     proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, cwd=folder)
     if proc.returncode != 0:
         sys.exit(f"_gencoeffs failed ({proc.returncode}): {proc.stderr}")
@@ -69,6 +70,7 @@ def main():
     parser.add_argument("--scheme", type=int, default=0)
     parser.add_argument("--repeat", type=int, default=3)
     parser.add_argument("--scenes", nargs="+", choices=sorted(SCENES), default=["empty", "dielectric", "pec"])
+    parser.add_argument("--threads", type=int, default=2, help="also time each scene with this many threads")
     options = parser.parse_args()
     count = options.cells ** 3
     print(f"grid {options.cells}^3 = {count} cells, 1 frequency, scheme {options.scheme}, 1 thread, "
@@ -84,6 +86,9 @@ def main():
             line = f"{scene:>10}: {best:.3f} s, {count / best:,.0f} cells/s, {best / floor:.2f}x the I/O floor"
             if "empty" in times and scene != "empty":
                 line += f", {best - times['empty']:.3f} s above the empty grid"
+            if options.threads > 1:
+                parallel = min(time_gencoeffs(folder, options.scheme, options.threads) for _ in range(options.repeat))
+                line += f"; {options.threads} threads {parallel:.3f} s, speed-up {best / parallel:.2f}x"
             print(line)
         if {"empty", "dielectric", "pec"} <= times.keys():
             ratio = (times["pec"] - times["empty"]) / (times["dielectric"] - times["empty"])
