@@ -43,6 +43,25 @@ void for_each_outer_pair(const LoopDescription& loop, int threads, Body&& body) 
     for (int64_t flat = 0; flat < total; ++flat) body(lo0 + flat / n1, lo1 + flat % n1);
 }
 
+// Runs body(cell) for every cell (global indices x, y, z) of the loop: the pairs of the two
+// outermost axes spread over `threads` threads as above, the innermost axis ascending within a
+// pair.
+template <typename Body>
+void for_each_cell(const LoopDescription& loop, int threads, Body&& body) {
+    const int inner = loop.order[2];
+    const int64_t inner_lower = static_cast<int64_t>(loop.lower(inner));
+    const int64_t inner_upper = static_cast<int64_t>(loop.upper(inner));
+    for_each_outer_pair(loop, threads, [&](int64_t first, int64_t second) {
+        int64_t cell[3];
+        cell[loop.order[0]] = first;
+        cell[loop.order[1]] = second;
+        for (int64_t n = inner_lower; n < inner_upper; ++n) {
+            cell[inner] = n;
+            body(cell);
+        }
+    });
+}
+
 // The thread count a phase starts with: one when fewer than two threads are configured, else the
 // runtime's default.
 inline int phase_threads(uint64_t thread_count) { return thread_count < 2 ? 1 : omp_get_max_threads(); }

@@ -706,16 +706,5 @@ void average_cells(const SimulationSpec& spec, const StructureMap& map, const Gr
     require(schemes.volume != nullptr && schemes.face != nullptr && schemes.edge != nullptr);
     check_inputs(phase, loop);
 
-    const int inner = loop.order[2];
-    const int64_t inner_lower = static_cast<int64_t>(loop.lower(inner));
-    const int64_t inner_upper = static_cast<int64_t>(loop.upper(inner));
-    for_each_outer_pair(loop, threads, [&](int64_t first, int64_t second) {
-        int64_t cell[3];
-        cell[loop.order[0]] = first;
-        cell[loop.order[1]] = second;
-        for (int64_t n = inner_lower; n < inner_upper; ++n) {
-            cell[inner] = n;
-            CellWork(phase, cell).run();
-        }
-    });
+    for_each_cell(loop, threads, [&](const int64_t (&cell)[3]) { CellWork(phase, cell).run(); });
 }

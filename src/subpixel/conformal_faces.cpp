@@ -573,16 +573,5 @@ void collect_conformal_faces(const SimulationSpec& spec, const StructureMap& map
     require(map.span == span);
     check_inputs(phase, loop);
 
-    const int inner = loop.order[2];
-    const int64_t inner_lower = static_cast<int64_t>(loop.lower(inner));
-    const int64_t inner_upper = static_cast<int64_t>(loop.upper(inner));
-    for_each_outer_pair(loop, threads, [&](int64_t first, int64_t second) {
-        int64_t cell[3];
-        cell[loop.order[0]] = first;
-        cell[loop.order[1]] = second;
-        for (int64_t n = inner_lower; n < inner_upper; ++n) {
-            cell[inner] = n;
-            FaceWork(phase, cell).run();
-        }
-    });
+    for_each_cell(loop, threads, [&](const int64_t (&cell)[3]) { FaceWork(phase, cell).run(); });
 }
