@@ -8,7 +8,7 @@ import h5py
 import numpy as np
 import pytest
 
-from conftest import BASE_SPEC, INTERNAL_ERROR, run_gencoeffs
+from conftest import BASE_SPEC, INTERNAL_ERROR, LOAD_ERROR, run_child, run_gencoeffs
 
 SMALL_BOX = {"type": "Box", "name": "b", "str_index": 0, "mat_index": 0, "x_cent": 0, "y_cent": 0, "z_cent": 0,
              "x_span": 0.2, "y_span": 0.2, "z_span": 0.2}
@@ -43,4 +43,85 @@ def test_grid_too_large_to_hold_is_an_internal_error(make_inputs, freqs):
         f["subdomains/sub0/span_inds"][...] = np.array([0, 2**22 - 2, 0, 2**21 - 2, 0, 2**21 - 2], np.int32)
     assert inputs.hdf5_file.stat().st_size < 1 << 20
     assert_internal_error(run_gencoeffs(inputs), inputs, output_may_exist=True)
+
+
+def run_expecting_runtime_error(inputs):
+    return run_child(f"""
+        from orbelle_extras._isolated_extension import _gencoeffs
+        try:
+            _gencoeffs(*{inputs.args()!r})
+        except RuntimeError as e:
+            print("RAISED", e)
+    """)
+
+
+def _replace(path, name, **dataset):
+    with h5py.File(path, "a") as f:
+        parent, _, leaf = name.rpartition("/")
+        del f[name]
+        if dataset:
+            f[parent].create_dataset(leaf, **dataset)
+        else:
+            f[parent].create_group(leaf)
+
+
+STRINGS = {"data": np.array([b"1e14", b"2e14"])}
+COMPOUND = {"data": np.array([(1.0, 2.0)], dtype=[("a", "<f4"), ("b", "<f4")])}
+
+
+@pytest.mark.parametrize("target,dataset", [
+    ("frequency", STRINGS), ("frequency", COMPOUND), ("frequency", {}), ("grid/x", STRINGS), ("grid/z", COMPOUND),
+], ids=["freqs of strings", "freqs of a compound", "freqs a group", "x of strings", "z of a compound"])
+def test_dataset_that_exists_but_cannot_be_read_is_an_internal_error(make_inputs, target, dataset):
+    inputs = make_inputs()
+    path, name = ((inputs.frequency_file, "frequency/freqs") if target == "frequency"
+                  else (inputs.hdf5_file, target))
+    _replace(path, name, **dataset)
+    assert_internal_error(run_gencoeffs(inputs), inputs)
+
+
+def write_single_point_medium(path, **replace):
+    """A gridded medium of one point (permittivity 2, 3, 4) for the structure of index 0."""
+    datasets = {"inds_range": np.array([0, 1, 0, 1, 0, 1], np.uint32),
+                "eps_inf": np.array([2, 3, 4], np.float32), "sigma": np.zeros(3, np.float32),
+                "subpixel": np.ones(3, np.uint8), "subpixel_identifier": np.array([0], np.uint32),
+                "dispersive": np.zeros(3, np.uint8), "clamp_sides": np.zeros(6, np.uint8),
+                "istr_ind": np.array([0], np.int32)}
+    datasets.update(replace)
+    with h5py.File(path, "a") as f:
+        group = f.create_group("custom_medium")
+        group.create_dataset("istr_ind", data=datasets.pop("istr_ind"))
+        medium = group.create_group("custom_0000")
+        for name, data in datasets.items():
+            medium.create_dataset(name, data=data)
+
+
+CUSTOM_SPEC = {**copy.deepcopy(BASE_SPEC), "medium_list": [{"type": "Custom"}], "struct_list": [SMALL_BOX]}
+
+
+def test_readable_gridded_medium_loads(make_inputs):
+    inputs = make_inputs(spec=CUSTOM_SPEC)
+    write_single_point_medium(inputs.hdf5_file)
+    proc = run_gencoeffs(inputs)
+    assert proc.returncode == 0, proc.stderr
+
+
+@pytest.mark.parametrize("name", ["clamp_sides", "istr_ind", "eps_inf", "subpixel_identifier"])
+def test_gridded_dataset_that_cannot_be_read_is_a_failed_load(make_inputs, name):
+    inputs = make_inputs(spec=CUSTOM_SPEC)
+    write_single_point_medium(inputs.hdf5_file, **{name: np.array([b"a", b"b", b"c", b"d", b"e", b"f"])})
+    proc = run_expecting_runtime_error(inputs)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.strip() == "RAISED Error generating permittivity distribution."
+    assert proc.stderr.endswith(LOAD_ERROR)
+    assert not inputs.file_out.exists()
+
+
+def test_gridded_media_group_that_is_not_a_group_is_a_failed_load(make_inputs):
+    inputs = make_inputs()
+    with h5py.File(inputs.hdf5_file, "a") as f:
+        f.create_dataset("custom_medium", data=np.arange(3))
+    proc = run_expecting_runtime_error(inputs)
+    assert proc.stdout.strip() == "RAISED Error generating permittivity distribution."
+    assert not inputs.file_out.exists()
 
