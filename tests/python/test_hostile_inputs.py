@@ -3,6 +3,8 @@ exist but cannot be read, an output path that names an input, and paths with a N
 with its defined reaction, never a signal, a changed input or a result presented as success."""
 
 import copy
+import hashlib
+import os
 
 import h5py
 import numpy as np
@@ -124,4 +126,48 @@ def test_gridded_media_group_that_is_not_a_group_is_a_failed_load(make_inputs):
     proc = run_expecting_runtime_error(inputs)
     assert proc.stdout.strip() == "RAISED Error generating permittivity distribution."
     assert not inputs.file_out.exists()
+
+
+def _digests(inputs):
+    return {p: hashlib.sha256(p.read_bytes()).hexdigest() for p in (inputs.json_file, inputs.hdf5_file,
+                                                                     inputs.frequency_file)}
+
+
+@pytest.mark.parametrize("spelling", ["same path", "another spelling", "symbolic link", "hard link"])
+@pytest.mark.parametrize("target", ["json_file", "hdf5_file", "frequency_file"])
+def test_output_that_is_an_input_is_refused_before_any_file_is_touched(make_inputs, spelling, target):
+    inputs = make_inputs()
+    before = _digests(inputs)
+    source = getattr(inputs, target)
+    if spelling == "same path":
+        out = str(source)
+    elif spelling == "another spelling":
+        out = str(source.parent / ".." / source.parent.name / "." / source.name)
+    elif spelling == "symbolic link":
+        out = str(source.parent / "link.h5")
+        os.symlink(source, out)
+    else:
+        out = str(source.parent / "hard.h5")
+        os.link(source, out)
+    args = inputs.args()
+    args[3] = out
+    proc = run_child(f"""
+        from orbelle_extras._isolated_extension import _gencoeffs
+        _gencoeffs(*{args!r})
+        print("RESULT")
+    """)
+    assert proc.returncode == 1, proc.stderr
+    assert proc.stderr == INTERNAL_ERROR
+    assert _digests(inputs) == before
+    assert sorted(p.name for p in source.parent.iterdir()) == sorted(
+        ["spec.json", "grid.h5", "freqs.h5"] + ([os.path.basename(out)] if spelling in ("symbolic link", "hard link")
+                                               else []))
+
+
+def test_output_beside_the_inputs_is_still_written(make_inputs):
+    inputs = make_inputs()
+    os.symlink(inputs.hdf5_file, inputs.file_out.parent / "grid_link.h5")
+    proc = run_gencoeffs(inputs)
+    assert proc.returncode == 0, proc.stderr
+    assert inputs.file_out.exists()
 
