@@ -171,3 +171,22 @@ def test_output_beside_the_inputs_is_still_written(make_inputs):
     assert proc.returncode == 0, proc.stderr
     assert inputs.file_out.exists()
 
+
+@pytest.mark.parametrize("position,name", [(0, "json_file"), (1, "hdf5_file"), (2, "frequency_file"),
+                                           (3, "file_out")])
+def test_path_with_an_embedded_nul_is_a_value_error_naming_it(make_inputs, position, name):
+    inputs = make_inputs()
+    args = inputs.args()
+    args[position] = args[position] + "\0junk"
+    proc = run_child(f"""
+        from orbelle_extras._isolated_extension import _gencoeffs
+        try:
+            _gencoeffs(*{args!r})
+            print("RETURNED")
+        except ValueError as e:
+            print("RAISED", e)
+    """)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.strip() == f"RAISED Argument '{name}' must not contain a null character."
+    assert not inputs.file_out.exists()
+    assert not (inputs.file_out.parent / "out.h5\0junk").exists()
