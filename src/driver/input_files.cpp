@@ -4,6 +4,7 @@
 
 #include "common/internal_error.h"
 #include "driver/hdf5_handle.h"
+#include "driver/hdf5_member_type.h"
 #include "driver/hdf5_readers.h"
 
 namespace {
@@ -43,10 +44,7 @@ std::vector<Subdomain> read_subdomains(const char* hdf5_path) {
         char name[MEMBER_NAME_BUFFER] = {};
         require(H5Lget_name_by_idx(root.get(), ".", H5_INDEX_NAME, H5_ITER_INC, i, name, sizeof name,
                                    H5P_DEFAULT) >= 0);
-        H5O_info_t object;
-        if (H5Oget_info_by_idx(root.get(), ".", H5_INDEX_NAME, H5_ITER_INC, i, &object, H5P_DEFAULT) < 0 ||
-            object.type != H5O_TYPE_GROUP)
-            continue;
+        if (!member_is_group(root.get(), i)) continue;
         H5Handle group(H5Gopen2(root.get(), name, H5P_DEFAULT), H5Gclose);
         require(group.valid());
         Subdomain subdomain;
