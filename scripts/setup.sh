@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-apt_packages=(g++ cmake ninja-build pkg-config libhdf5-dev nlohmann-json3-dev libgtest-dev)
+# clang builds the libFuzzer targets (scripts/fuzz.sh).
+apt_packages=(g++ cmake ninja-build pkg-config libhdf5-dev nlohmann-json3-dev libgtest-dev clang)
 missing=()
 for package in "${apt_packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs whatever is missing, then runs every test: the C++ unit tests (plain and under
-# AddressSanitizer and UndefinedBehaviorSanitizer) and the end-to-end Python tests.
+# AddressSanitizer and UndefinedBehaviorSanitizer), a bounded libFuzzer run of the specification
+# loader and the end-to-end Python tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -25,6 +26,9 @@ cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORBELL
     -DORBELLE_BUILD_TESTS=ON -DORBELLE_SANITIZE=ON "${cdt_option[@]}" >/dev/null
 cmake --build build/sanitize -j "$jobs" --target unit_tests
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 build/sanitize/unit_tests --gtest_brief=1
+
+echo "== Fuzzing the specification loader (libFuzzer, 30 seconds)"
+scripts/fuzz.sh 30
 
 echo "== End-to-end tests"
 .venv/bin/python -m pytest tests/python -q

@@ -8,6 +8,7 @@ inline constexpr double ANGLE_TOLERANCE = 9.5367431640625e-07;  // 2^-20
 // A share above this counts as fully open (the float32 0x3F7FFFFE).
 inline constexpr float FULLY_OPEN_SHARE = 0.99999988f;
 
-// Tolerance of a coordinate test at magnitude x: twice the float32 spacing at x, at least 2^-23.
-// NaN for an infinite x.
+// Tolerance of a coordinate test at magnitude |x|: twice the float32 spacing at |x|, at least
+// 2^-23.
+// NaN for an x that is infinite or beyond the float range.
 double float_tolerance(double x);

@@ -2,6 +2,7 @@
 
 #include <omp.h>
 
+#include "common/checked_size.h"
 #include "common/conformal_data.h"
 #include "driver/finishing_pass.h"
 #include "driver/loop_description.h"
@@ -18,15 +19,34 @@ bool edge_correction_requested(const SimulationSpec& spec) {
     return spec.subpixel.pec_edge_singularity_correction || spec.subpixel.lossy_metal_edge_singularity_correction;
 }
 
-void allocate_conformal_lists(ConformalData& conformal, int64_t nx, int64_t ny, int64_t nz) {
-    conformal.extents = {nx, ny, nz};
-    const double cells = double(nx) * double(ny) * double(nz);
+// The list sizes of one subdomain, each checked to be one that can be held.
+struct SubdomainSizes {
+    int64_t nx = 0, ny = 0, nz = 0;
+    int64_t cells = 0;
+    int64_t map_entries = 0;
+    int64_t nodes = 0;
+};
+
+SubdomainSizes subdomain_sizes(const Span& span) {
+    SubdomainSizes s;
+    s.nx = checked_extent(span[0], span[1]);
+    s.ny = checked_extent(span[2], span[3]);
+    s.nz = checked_extent(span[4], span[5]);
+    s.cells = checked_product({s.nx, s.ny, s.nz});
+    s.map_entries = StructureMap::entry_count(span);
+    s.nodes = checked_product({checked_sum(s.nx, 1), checked_sum(s.ny, 1), checked_sum(s.nz, 1)});
+    return s;
+}
+
+void allocate_conformal_lists(ConformalData& conformal, const SubdomainSizes& sizes) {
+    conformal.extents = {sizes.nx, sizes.ny, sizes.nz};
+    const double cells = double(sizes.cells);
     check_memory(cells * 12);
-    conformal.face_record_ids.assign(static_cast<std::size_t>(nx * ny * nz), {0, 0, 0});
+    conformal.face_record_ids.assign(static_cast<std::size_t>(sizes.cells), {0, 0, 0});
     check_memory(cells * 12);
-    conformal.edge_face_flags.assign(static_cast<std::size_t>(nx * ny * nz), {});
-    check_memory(double(nx + 1) * double(ny + 1) * double(nz + 1) * 4);
-    conformal.node_values.assign(static_cast<std::size_t>((nx + 1) * (ny + 1) * (nz + 1)), 0u);
+    conformal.edge_face_flags.assign(static_cast<std::size_t>(sizes.cells), {});
+    check_memory(double(sizes.nodes) * 4);
+    conformal.node_values.assign(static_cast<std::size_t>(sizes.nodes), 0u);
 }
 
 }  // namespace
@@ -48,17 +68,15 @@ bool paints_frames_separately(const SimulationSpec& spec) {
 void compute_subdomain(const SchemeSet& schemes, const uint64_t& thread_count, const Grid& grid,
                        const SimulationSpec& spec, const Span& span, const std::vector<float>& freqs,
                        CoefficientSet& coefficients) {
-    const int64_t nx = span[1] - span[0];
-    const int64_t ny = span[3] - span[2];
-    const int64_t nz = span[5] - span[4];
+    const SubdomainSizes sizes = subdomain_sizes(span);
 
     coefficients.resize(freqs.size());
     for (FrequencyBlock& block : coefficients) {
-        block.nx = nx;
-        block.ny = ny;
-        block.nz = nz;
-        check_memory(double(nx) * double(ny) * double(nz) * 144);
-        block.cells.assign(static_cast<std::size_t>(nx * ny * nz), CellCoefficients::identity());
+        block.nx = sizes.nx;
+        block.ny = sizes.ny;
+        block.nz = sizes.nz;
+        check_memory(double(sizes.cells) * 144);
+        block.cells.assign(static_cast<std::size_t>(sizes.cells), CellCoefficients::identity());
     }
 
     CellAssembler assembler(spec, freqs, coefficients, span[0], span[2], span[4]);
@@ -67,19 +85,17 @@ void compute_subdomain(const SchemeSet& schemes, const uint64_t& thread_count, c
     // the span: an electric edge on the span's lower side lies in faces of those cells, and the
     // edge's fraction is reconciled over all faces that hold it, whatever the partition.
     const Span data_span = spec.has_conformal_metal ? widened_below(span) : span;
-    const int64_t mx = data_span[1] - data_span[0];
-    const int64_t my = data_span[3] - data_span[2];
-    const int64_t mz = data_span[5] - data_span[4];
+    const SubdomainSizes data_sizes = subdomain_sizes(data_span);
 
     const bool separate_frames = paints_frames_separately(spec);
-    check_memory(double(2 * mx + 4) * double(2 * my + 4) * double(2 * mz + 4) * 4);
+    check_memory(double(data_sizes.map_entries) * 4);
     StructureMap map(data_span);
     build_structure_map(map, grid, spec.structures, thread_count, spec,
                         separate_frames ? PaintMode::WithoutModalFrames : PaintMode::All);
 
     ConformalData conformal;
     if (spec.has_conformal_metal) {
-        allocate_conformal_lists(conformal, mx, my, mz);
+        allocate_conformal_lists(conformal, data_sizes);
 
         if (edge_correction_requested(spec) && !freqs.empty()) {
             const float centre_frequency = (freqs.front() + freqs.back()) * 0.5f;

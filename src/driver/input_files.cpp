@@ -4,6 +4,7 @@
 
 #include "common/internal_error.h"
 #include "driver/hdf5_handle.h"
+#include "driver/hdf5_member_type.h"
 #include "driver/hdf5_readers.h"
 
 namespace {
@@ -43,10 +44,7 @@ std::vector<Subdomain> read_subdomains(const char* hdf5_path) {
         char name[MEMBER_NAME_BUFFER] = {};
         require(H5Lget_name_by_idx(root.get(), ".", H5_INDEX_NAME, H5_ITER_INC, i, name, sizeof name,
                                    H5P_DEFAULT) >= 0);
-        H5O_info_t object;
-        if (H5Oget_info_by_idx(root.get(), ".", H5_INDEX_NAME, H5_ITER_INC, i, &object, H5P_DEFAULT) < 0 ||
-            object.type != H5O_TYPE_GROUP)
-            continue;
+        if (!member_is_group(root.get(), i)) continue;
         H5Handle group(H5Gopen2(root.get(), name, H5P_DEFAULT), H5Gclose);
         require(group.valid());
         Subdomain subdomain;
@@ -61,8 +59,9 @@ std::vector<float> read_frequencies(const char* frequency_path) {
     H5Handle file = open_hdf5_file_read_only(frequency_path);
     H5Handle group(file.valid() ? H5Gopen2(file.get(), "frequency", H5P_DEFAULT) : -1, H5Gclose);
     require(group.valid());
+    // A missing "freqs" is an empty list; one that exists but cannot be read as floats is not.
     std::vector<float> freqs;
-    read_float_dataset(group.get(), "freqs", freqs);
+    if (H5Lexists(group.get(), "freqs", H5P_DEFAULT) > 0) require(read_float_dataset(group.get(), "freqs", freqs));
     return freqs;
 }
 
@@ -72,7 +71,7 @@ Grid read_grid(const char* hdf5_path) {
     require(group.valid());
     std::array<std::vector<float>, 3> boundaries;
     const char* names[3] = {"x", "y", "z"};
-    for (int a = 0; a < 3; ++a) read_float_dataset(group.get(), names[a], boundaries[a]);
+    for (int a = 0; a < 3; ++a) require(read_float_dataset(group.get(), names[a], boundaries[a]));
     group.close();
     file.close();
     return make_grid(std::move(boundaries));

@@ -13,7 +13,8 @@
 // skipped.
 std::vector<Subdomain> read_subdomains(const char* hdf5_path);
 
-// "freqs" of the group "frequency", flattened; empty when the dataset is missing.
+// "freqs" of the group "frequency", flattened; empty when the dataset is missing. One that exists
+// but cannot be read as floats ends the process with the internal error, as does a grid axis.
 std::vector<float> read_frequencies(const char* frequency_path);
 
 // The boundary lists "x", "y", "z" of the group "grid", as the grid they describe.

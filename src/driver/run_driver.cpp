@@ -8,6 +8,7 @@
 #include "driver/coefficient_output.h"
 #include "driver/compute_driver.h"
 #include "driver/input_files.h"
+#include "driver/output_path.h"
 #include "spec/simulation_spec.h"
 #include "subpixel/subpixel_schemes.h"
 
@@ -23,6 +24,10 @@ int32_t parse_subpixel_scheme(const char* text) {
 }  // namespace
 
 int run_gencoeffs(const char* const* argv, uint64_t thread_count) {
+    // Creating the output truncates it: refuse an output that is one of the inputs before any
+    // file is read or created.
+    if (output_is_an_input(argv[4], {argv[1], argv[2], argv[3]})) internal_error();
+
     SimulationSpec spec;
     if (load_simulation_spec(spec, argv[1], argv[2]) != 0) {
         std::fputs("Error loading simulation specification JSON file.\n", stderr);

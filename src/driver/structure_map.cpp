@@ -5,15 +5,26 @@
 
 #include <omp.h>
 
+#include "common/checked_size.h"
 #include "common/internal_error.h"
 #include "common/medium_index.h"
 #include "common/tolerance.h"
 #include "geometry/geometry.h"
 #include "subpixel/periodic_and_clipping.h"
 
-StructureMap::StructureMap(const Span& s) : span(s) {
-    for (int a = 0; a < 3; ++a) extents[a] = 2 * (s[2 * a + 1] - s[2 * a]) + 4;
-    indices.assign(static_cast<std::size_t>(extents[0] * extents[1] * extents[2]), -1);
+std::array<int64_t, 3> StructureMap::extents_for(const Span& s) {
+    std::array<int64_t, 3> e{};
+    for (int a = 0; a < 3; ++a) e[a] = checked_sum(checked_product({2, checked_extent(s[2 * a], s[2 * a + 1])}), 4);
+    return e;
+}
+
+int64_t StructureMap::entry_count(const Span& s) {
+    const std::array<int64_t, 3> e = extents_for(s);
+    return checked_product({e[0], e[1], e[2]});
+}
+
+StructureMap::StructureMap(const Span& s) : extents(extents_for(s)), span(s) {
+    indices.assign(static_cast<std::size_t>(entry_count(s)), -1);
     for (int a = 0; a < 3; ++a) {
         reach[2 * a] = std::numeric_limits<uint64_t>::max();
         reach[2 * a + 1] = 0;
@@ -233,7 +244,6 @@ void paint_image(const ImagePainting& job) {
 void check_inputs(const StructureMap& map, const Grid& grid,
                   const std::vector<std::shared_ptr<Structure>>& structures) {
     require(structures.size() <= static_cast<std::size_t>(INT32_MAX));
-    int64_t entries = 1;
     for (int a = 0; a < 3; ++a) {
         const int64_t n = grid.cell_count[a];
         require(n >= 1 && grid.boundaries[a].size() == static_cast<std::size_t>(n + 1) &&
@@ -241,10 +251,9 @@ void check_inputs(const StructureMap& map, const Grid& grid,
         const int64_t begin = map.span[2 * a];
         const int64_t end = map.span[2 * a + 1];
         require(begin >= 0 && begin <= end && end <= n);
-        require(map.extents[a] == 2 * (end - begin) + 4);
-        entries *= map.extents[a];
     }
-    require(map.indices.size() == static_cast<std::size_t>(entries));
+    require(map.extents == StructureMap::extents_for(map.span));
+    require(map.indices.size() == static_cast<std::size_t>(StructureMap::entry_count(map.span)));
 }
 
 }  // namespace

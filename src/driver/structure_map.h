@@ -19,8 +19,14 @@ struct StructureMap {
     std::array<uint64_t, 6> reach{};
     Span span{};
 
-    // An empty map for the span: every entry -1, nothing reached.
+    // An empty map for the span: every entry -1, nothing reached. A span whose map cannot be
+    // held is the internal error.
     explicit StructureMap(const Span& s);
+
+    // The extents (2n + 4 per axis) and the number of entries of the map of a span; the
+    // internal error when the span is reversed or the sizes overflow.
+    static std::array<int64_t, 3> extents_for(const Span& s);
+    static int64_t entry_count(const Span& s);
 
     std::size_t index(int64_t X, int64_t Y, int64_t Z) const {
         return static_cast<std::size_t>((X * extents[1] + Y) * extents[2] + Z);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 
@@ -42,8 +43,14 @@ PyObject* gencoeffs(PyObject*, PyObject* args, PyObject* kwargs) {
             PyErr_Format(PyExc_TypeError, "Argument '%s' must be a string.", keywords[i]);
             return nullptr;
         }
-        utf8[i] = PyUnicode_AsUTF8(paths[i]);
+        Py_ssize_t size = 0;
+        utf8[i] = PyUnicode_AsUTF8AndSize(paths[i], &size);
         if (!utf8[i]) return nullptr;
+        // The driver reads NUL-terminated paths: an embedded NUL would silently cut the path.
+        if (std::strlen(utf8[i]) != static_cast<std::size_t>(size)) {
+            PyErr_Format(PyExc_ValueError, "Argument '%s' must not contain a null character.", keywords[i]);
+            return nullptr;
+        }
     }
 
     if (threads < 0) {

@@ -74,19 +74,19 @@ std::shared_ptr<CustomMedium> read_one_custom_medium(hid_t custom_group, int32_t
     if (!group.valid()) return nullptr;
 
     // A missing dataset leaves its list empty, which the size checks below reject; asking for
-    // the link first keeps the library from printing its own error report.
+    // the link first keeps the library from printing its own error report. A dataset that
+    // exists but cannot be read rejects the medium.
     const auto read = [&group](const char* name, auto reader, auto& values) {
-        if (link_exists(group.get(), name)) reader(group.get(), name, values);
+        return !link_exists(group.get(), name) || reader(group.get(), name, values);
     };
     std::vector<float> eps_inf, sigma;
     std::vector<uint32_t> range, identifier;
     std::vector<bool> subpixel, dispersive;
-    read("eps_inf", read_float_dataset, eps_inf);
-    read("sigma", read_float_dataset, sigma);
-    read("inds_range", read_uint_dataset, range);
-    read("subpixel", read_bool_dataset, subpixel);
-    read("subpixel_identifier", read_uint_dataset, identifier);
-    read("dispersive", read_bool_dataset, dispersive);
+    if (!read("eps_inf", read_float_dataset, eps_inf) || !read("sigma", read_float_dataset, sigma) ||
+        !read("inds_range", read_uint_dataset, range) || !read("subpixel", read_bool_dataset, subpixel) ||
+        !read("subpixel_identifier", read_uint_dataset, identifier) ||
+        !read("dispersive", read_bool_dataset, dispersive))
+        return nullptr;
 
     if (range.size() != 6) return nullptr;
     const std::size_t n_points = box_point_count(range);
@@ -109,7 +109,8 @@ std::shared_ptr<CustomMedium> read_one_custom_medium(hid_t custom_group, int32_t
 
     if (link_exists(group.get(), "clamp_sides")) {
         std::vector<bool> clamp;
-        if (read_bool_dataset(group.get(), "clamp_sides", clamp) && clamp.size() == 6)
+        if (!read_bool_dataset(group.get(), "clamp_sides", clamp)) return nullptr;
+        if (clamp.size() == 6)
             for (int side = 0; side < 6; ++side) medium->clamp_sides[side] = clamp[side];
     }
     return medium;
@@ -140,10 +141,13 @@ std::optional<CustomMediaList> read_custom_media(const char* hdf5_path) {
     CustomMediaList result;
     H5Handle file = open_hdf5_file_read_only(hdf5_path);
     if (!file.valid() || !link_exists(file.get(), "custom_medium")) return result;
+    // A "custom_medium" or "istr_ind" that exists but cannot be read is a failure, not the
+    // absence of gridded media.
     H5Handle group(H5Gopen2(file.get(), "custom_medium", H5P_DEFAULT), H5Gclose);
-    if (!group.valid() || !link_exists(group.get(), "istr_ind")) return result;
+    if (!group.valid()) return std::nullopt;
+    if (!link_exists(group.get(), "istr_ind")) return result;
     std::vector<int32_t> structure_indices;
-    if (!read_int_dataset(group.get(), "istr_ind", structure_indices)) return result;
+    if (!read_int_dataset(group.get(), "istr_ind", structure_indices)) return std::nullopt;
 
     // The loader's redirection of custom structures walks this list forwards only.
     for (std::size_t s = 1; s < structure_indices.size(); ++s)

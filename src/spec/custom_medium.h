@@ -32,6 +32,7 @@ struct CustomMediaList {
 };
 
 // Reads the group "custom_medium" of the HDF5 file. A file without that group or without its
-// "istr_ind" dataset has no gridded media. Returns nothing when the data are inconsistent:
-// datasets of the wrong size, structure indices out of order, an empty or reversed box.
+// "istr_ind" dataset has no gridded media. Returns nothing when the data are inconsistent
+// (datasets of the wrong size, structure indices out of order, an empty or reversed box) or
+// when a dataset or group that exists cannot be read.
 std::optional<CustomMediaList> read_custom_media(const char* hdf5_path);

@@ -29,7 +29,13 @@ double read_double(const json& value) {
     }
 }
 
-float read_float(const json& value) { return static_cast<float>(read_double(value)); }
+float read_float(const json& value) {
+    const double v = read_double(value);
+    // Converting a value beyond the float range is undefined; such a value cannot be read.
+    if (std::fabs(v) > static_cast<double>(std::numeric_limits<float>::max()))
+        throw SpecReadError("number beyond the float range");
+    return static_cast<float>(v);
+}
 
 int32_t read_int32(const json& value) {
     constexpr int64_t lowest = std::numeric_limits<int32_t>::min();

@@ -17,6 +17,7 @@ public:
 // integers and floating values; anything else raises. Missing members read through the
 // inserting access are null and therefore raise here too.
 double read_double(const nlohmann::json& value);
+// A value whose magnitude exceeds the largest float raises.
 float read_float(const nlohmann::json& value);
 // Truncates towards zero; a value outside the int32 range raises.
 int32_t read_int32(const nlohmann::json& value);

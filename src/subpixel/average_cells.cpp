@@ -7,6 +7,7 @@
 #include <numbers>
 #include <vector>
 
+#include "common/checked_size.h"
 #include "common/internal_error.h"
 #include "common/medium_index.h"
 #include "common/tolerance.h"
@@ -183,14 +184,10 @@ std::vector<StructureInfo> describe_structures(const SimulationSpec& spec) {
 // The consistency of the inputs that the per-cell work relies on for its index arithmetic.
 void check_inputs(const Phase& phase, const LoopDescription& loop) {
     const Span& span = phase.map.span;
-    int64_t cells = 1;
-    for (int a = 0; a < 3; ++a) {
-        const int64_t n = span[2 * a + 1] - span[2 * a];
-        require(span[2 * a] >= 0 && n >= 0 && phase.map.extents[a] == 2 * n + 4);
-        cells *= n;
-    }
-    require(phase.map.indices.size() ==
-            static_cast<std::size_t>(phase.map.extents[0] * phase.map.extents[1] * phase.map.extents[2]));
+    for (int a = 0; a < 3; ++a) require(span[2 * a] >= 0);
+    require(phase.map.extents == StructureMap::extents_for(span));
+    require(phase.map.indices.size() == static_cast<std::size_t>(StructureMap::entry_count(span)));
+    const int64_t cells = checked_product({span[1] - span[0], span[3] - span[2], span[5] - span[4]});
     if (loop.empty(0) || loop.empty(1) || loop.empty(2)) return;
     for (int a = 0; a < 3; ++a) {
         // Cells of the loop lie in the span, and the grid holds their coordinates and the next ones.

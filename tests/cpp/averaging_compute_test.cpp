@@ -109,6 +109,32 @@ TEST(AveragingCompute, SphereOfPermittivityFourInVacuum) {
     EXPECT_GT(between, 0);
 }
 
+// Where the fraction is known the value follows the polarized formula. Ex of cell (9, 6, 6) sits
+// at (0.875, 0, 0); its sampling region is the double pyramid with poles at x = 0.75 and 1.0 over
+// the square |y|, |z| <= 0.125 in the plane x = 0.875. A sphere of radius 1 centred at
+// (-0.15, 0, 0) crosses the axis at x = 0.85, t = 0.2 of the half-length before the Yee
+// position, with the normal along x. Locally flat, it holds the share 0.5 (1 - t)^3 = 0.256 of
+// the region: the normal component takes the harmonic mean 1 / (0.256 / 4 + 0.744) = 1.2376,
+// where volumetric averaging would give 1.768. The sphere bends away from the plane by at most
+// 0.016 (an eighth of the half-length) across the region, which moves the value by about 0.02.
+TEST(AveragingCompute, NormalComponentAtAKnownFractionTakesThePolarizedValue) {
+    SimulationSpec spec;
+    spec.courant_scaling = 1.0f;
+    spec.media.push_back(dielectric(4.0f));
+    add_structure(spec, {{"type", "Sphere"}, {"x_cent", -0.15}, {"y_cent", 0.0}, {"z_cent", 0.0}, {"radius", 1.0}},
+                  0);
+    const CoefficientSet set = compute(spec, 1, {2e14f});
+    const FrequencyBlock& block = set[0];
+    const double t = 0.2;
+    const double share = 0.5 * std::pow(1.0 - t, 3);
+    const double polarized = 1.0 / (share / 4.0 + (1.0 - share));
+    const double volumetric = share * 4.0 + (1.0 - share);
+    ASSERT_GT(volumetric - polarized, 0.5);
+    const std::complex<float> eps_xx = block.cells[block.index(9, 6, 6)].values[0];
+    EXPECT_NEAR(eps_xx.real(), polarized, 0.05);
+    EXPECT_EQ(eps_xx.imag(), 0.0f);
+}
+
 TEST(AveragingCompute, TwoThreadsGiveTheSingleThreadResultBitForBit) {
     SimulationSpec spec = sphere_spec();
     spec.subpixel.dielectric = AveragingMethod::ContourPathAveraging;

@@ -686,6 +686,20 @@ TEST(AveragingConformalDeathTest, FlagsThatPointOutsideTheRecordsEndTheRun) {
     }
 }
 
+// A map claiming the span of a grid of 2^22 - 1 by 2^21 - 1 by 2^21 - 1 boundaries: its doubled
+// extents multiply to 2^67, which wraps to the 0 entries the list holds. The guard must see
+// that no such map can be held before any cell reads it.
+TEST(AveragingPhaseDeathTest, AMapWhoseSizeCannotBeHeldIsAnInternalError) {
+    Scene scene;
+    StructureMap map(scene.span);
+    const int64_t big = (int64_t{1} << 21) - 2;
+    map.span = {0, 2 * big + 2, 0, big, 0, big};
+    map.extents = {int64_t{1} << 23, int64_t{1} << 22, int64_t{1} << 22};
+    map.indices.clear();
+    const Span first_cell = {0, 1, 0, 1, 0, 1};
+    EXPECT_EXIT(scene.run_on(map, 1, &first_cell), ::testing::ExitedWithCode(1), "An internal error has occured");
+}
+
 // --- Identifier merge ---
 
 TEST(AveragingIdentifiers, MediaSharingAnIdentifierAreOneMediumOfTheHigherStructure) {

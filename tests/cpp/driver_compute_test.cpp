@@ -108,6 +108,28 @@ TEST(ComputeSubdomain, WithoutStructuresEveryCellIsIdentityAtEveryFrequency) {
     }
 }
 
+// A subdomain of (2^22 - 2) x (2^21 - 2) x (2^21 - 2) cells: its cell count and its map size do
+// not fit 64 bits. With frequencies the blocks cannot be sized, without them the map cannot; the
+// conformal lists add the node count. Each ends the run with the internal error before any
+// painting, whatever the grid.
+TEST(ComputeSubdomainDeathTest, SubdomainsTooLargeToHoldAreAnInternalError) {
+    const Grid grid = make_grid({std::vector<float>{0, 1}, std::vector<float>{0, 1}, std::vector<float>{0, 1}});
+    const SchemeSet schemes = make_scheme_set(1);
+    const int64_t big = (int64_t{1} << 21) - 2;
+    const Span huge = {0, 2 * big + 2, 0, big, 0, big};
+    const uint64_t threads = 1;
+    for (bool conformal : {false, true}) {
+        for (const std::vector<float>& freqs : {std::vector<float>{}, std::vector<float>{1e14f}}) {
+            SimulationSpec spec = empty_spec();
+            spec.has_conformal_metal = conformal;
+            CoefficientSet set;
+            EXPECT_EXIT(compute_subdomain(schemes, threads, grid, spec, huge, freqs, set), testing::ExitedWithCode(1),
+                        "^An internal error has occured\\. Please contact Zentrav support\\.$")
+                << conformal << " " << freqs.size();
+        }
+    }
+}
+
 TEST(ComputeSubdomain, FramesArePaintedSeparatelyOnlyForConformalEdgeCorrection) {
     SimulationSpec spec = empty_spec();
     auto frame = std::make_shared<Structure>();

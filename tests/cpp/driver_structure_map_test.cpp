@@ -640,4 +640,24 @@ TEST(StructureMapDeathTest, InconsistentInputIsAnInternalError) {
                 testing::ExitedWithCode(1), message);
 }
 
+// Spans whose maps cannot be held: the doubled extents of a grid of 2^22 - 1 by 2^21 - 1 by
+// 2^21 - 1 boundaries multiply to 2^67 entries, which wraps to 0 in 64 bits; an extent near
+// 2^62 overflows already in 2n + 4; a reversed span has no size at all.
+TEST(StructureMapDeathTest, SpansWhoseMapCannotBeHeldAreAnInternalError) {
+    const char* message = "^An internal error has occured\\. Please contact Zentrav support\\.$";
+    const int64_t big = (int64_t{1} << 21) - 2;
+    const std::vector<Span> spans = {
+        {0, 2 * big + 2, 0, big, 0, big},
+        {0, int64_t{1} << 62, 0, 1, 0, 1},
+        {3, 2, 0, 1, 0, 1},
+    };
+    for (const Span& span : spans) {
+        EXPECT_EXIT(StructureMap{span}, testing::ExitedWithCode(1), message) << span[1];
+        EXPECT_EXIT(StructureMap::entry_count(span), testing::ExitedWithCode(1), message) << span[1];
+    }
+    // The largest extents that still fit are sized exactly.
+    EXPECT_EQ(StructureMap::entry_count({0, 1, 0, 2, 0, 3}), int64_t{6 * 8 * 10});
+    EXPECT_EQ((StructureMap::extents_for({5, 5, 0, big, 0, 0})), (std::array<int64_t, 3>{4, 2 * big + 4, 4}));
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "common/tolerance.h"
@@ -212,6 +213,13 @@ TEST(SpecLoader, RejectsMalformedSpecifications) {
         {"symmetry not an array", [](json& d) { d["symmetry"] = 0; }},
         {"symmetry element a string", [](json& d) { d["symmetry"] = {0, "1", 0}; }},
         {"total_time_steps beyond int32", [](json& d) { d["total_time_steps"] = 1e20; }},
+        {"run_time beyond the float range", [](json& d) { d["run_time"] = 1e39; }},
+        {"courant below the float range", [](json& d) { d["courant"] = -3.5e38; }},
+        {"fixed_angle_dir element beyond the float range", [](json& d) { d["fixed_angle_dir"][1] = 1e300; }},
+        {"permittivity beyond the float range", [](json& d) {
+             d["medium_list"] = {{{"type", "Medium"}, {"permittivity", 1e39}, {"conductivity", 0},
+                                  {"poles", {json::array(), json::array(), json::array()}}}};
+         }},
         {"periodic flag a number", [](json& d) { d["periodic_boundary"] = {0, 0, 0}; }},
         {"simulation_bounds missing", [](json& d) { d.erase("simulation_bounds"); }},
         {"simulation_bounds too short", [](json& d) { d["simulation_bounds"] = {{-1, -1}, {1, 1}}; }},
@@ -236,6 +244,16 @@ TEST(SpecLoader, RejectsMalformedSpecifications) {
         SimulationSpec spec;
         EXPECT_EQ(load_json(spec, doc), -1);
     }
+}
+
+TEST(SpecLoader, ReadsFloatsUpToTheLargestFloat) {
+    json doc = minimal_spec();
+    doc["run_time"] = 3.4028234663852886e38;  // the largest float
+    doc["shutoff"] = -3.4e38;
+    SimulationSpec spec;
+    ASSERT_EQ(load_json(spec, doc), 0);
+    EXPECT_EQ(spec.run_time, std::numeric_limits<float>::max());
+    EXPECT_EQ(spec.shutoff, -3.4e38f);
 }
 
 TEST(SpecLoader, RejectsFilesThatAreNotJson) {

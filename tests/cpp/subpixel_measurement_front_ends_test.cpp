@@ -165,6 +165,54 @@ TEST(FrontEndModes, FlatnessTestSwitchesToSamplingAtTheFirstDisagreeingPoint) {
     EXPECT_EQ(out[2].normal, (Vec3{1, 0, 0}));
 }
 
+// A plane y = 0.02 whose reported normal turns about z by `angle` for points with x > 0: the
+// normals of two tested points differ by 2 sin(angle / 2) in Euclidean distance.
+class BentNormalPlane final : public Geometry {
+public:
+    explicit BentNormalPlane(double angle) : Geometry(Transform::identity(), false), angle(angle) {}
+    Aabb bounds() const override {
+        Aabb box;
+        box.include(Vec3{-1e30, -1e30, -1e30});
+        box.include(Vec3{1e30, 1e30, 1e30});
+        return box;
+    }
+    bool contains(const Vec3& p, bool, double tol) const override { return p.y - 0.02 <= tol; }
+    Vec3 surface_normal(const Vec3& p, double& dist, bool& unique, bool, double) const override {
+        dist = p.y - 0.02;
+        unique = true;
+        return p.x > 0 ? Vec3{std::sin(angle), std::cos(angle), 0} : Vec3{0, 1, 0};
+    }
+    const double angle;
+};
+
+// The flatness limit is 0.1: point 2 (the pole at +x) is the only one whose normal turns; a turn
+// of 0.09999 keeps the evaluation analytic, one of 0.10001 switches to sampling from point 2 on.
+TEST(FrontEndModes, FlatnessLimitIsANormalDistanceOfOneTenth) {
+    for (const double distance : {0.09999, 0.10001}) {
+        SCOPED_TRACE(distance);
+        const bool beyond = distance > 0.1;
+        const auto plane = std::make_shared<BentNormalPlane>(2.0 * std::asin(distance / 2.0));
+        SimulationSpec spec;
+        spec.structures.push_back(structure(plane, 7));
+        std::array<Vec3, 11> points = ex_neighbourhood(0.05, 0.05, 0.05, 0.05, 0.05, 0.05);
+        std::array<uint16_t, 11> media;
+        std::array<int32_t, 11> structures;
+        for (std::size_t k = 0; k < 11; ++k) {
+            const bool in = plane->contains(points[k], true, 0.0);
+            media[k] = in ? 7 : 65530;
+            structures[k] = in ? 0 : -1;
+        }
+        std::array<InterfacePoint, 11> out;
+        std::array<int32_t, 11> cs;
+        std::array<uint16_t, 11> cm;
+        const FrontEndPoints input{structures, 0, media, points, points};
+        EXPECT_EQ(evaluate_front_end_points(spec, 0, *plane, true, input, 7, out, cs, cm), beyond);
+        EXPECT_NEAR(length(out[2].normal - Vec3{0, 1, 0}), distance, 1e-12);
+        EXPECT_EQ(out[3].normal, (Vec3{0, 1, 0}) * (beyond ? 0.0 : 1.0));
+        for (std::size_t k = 3; k < 7; ++k) EXPECT_EQ(bare(out[k]), beyond) << k;
+    }
+}
+
 TEST(FrontEndModes, SamplingModeAndThreeStructures) {
     BoxNeighbourhood n({0, 0.99, 0}, 0.05, 0.05);
     std::array<InterfacePoint, 11> out;

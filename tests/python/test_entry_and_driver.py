@@ -1,13 +1,14 @@
 """End-to-end behaviour of the callable and the run driver, each call in a child interpreter."""
 
+import copy
 import json
 
 import h5py
 import numpy as np
 import pytest
 
-from conftest import (INTERNAL_ERROR, LOAD_ERROR, read_output, run_child, run_gencoeffs, write_frequency_file,
-                      write_grid_file)
+from conftest import (BASE_SPEC, INTERNAL_ERROR, LOAD_ERROR, read_output, run_child, run_gencoeffs,
+                      write_frequency_file, write_grid_file)
 
 
 def test_success_returns_none_and_writes_identity_tensors(make_inputs):
@@ -23,33 +24,43 @@ def test_success_returns_none_and_writes_identity_tensors(make_inputs):
 
 
 def test_call_forms_give_the_same_file(make_inputs):
-    inputs = make_inputs()
+    # A sphere crossing many cells, where the analytic and the sampled fractions differ, so the
+    # scheme each call form hands over shows in the file.
+    spec = copy.deepcopy(BASE_SPEC)
+    spec["medium_list"] = [{"type": "Medium", "permittivity": 4.0, "conductivity": 0.0, "poles": [[], [], []]}]
+    spec["struct_list"] = [{"type": "Sphere", "name": "s", "str_index": 0, "mat_index": 0, "radius": 0.62,
+                            "x_cent": 0.03, "y_cent": -0.02, "z_cent": 0.01}]
+    inputs = make_inputs(spec=spec, coords={axis: np.linspace(-1.0, 1.0, 9) for axis in "xyz"},
+                         subdomains={"sub0": [0, 8, 0, 8, 0, 8]})
     j, h, f, o, _ = inputs.args()
     proc = run_child(f"""
         from orbelle_extras._isolated_extension import _gencoeffs
-        import h5py, numpy as np
+        import h5py, json
         class PathText(str):
             pass
         calls = {{
-            "positional": lambda out: _gencoeffs({j!r}, {h!r}, {f!r}, out, 0),
-            "keyword": lambda out: _gencoeffs(subpixel_scheme=0, file_out=out, frequency_file={f!r},
-                                              hdf5_file={h!r}, json_file={j!r}),
-            "mixed": lambda out: _gencoeffs({j!r}, {h!r}, {f!r}, out, subpixel_scheme=1),
-            "str subclass": lambda out: _gencoeffs(PathText({j!r}), PathText({h!r}), PathText({f!r}),
-                                                   PathText(out), 2),
+            "positional": lambda out, s: _gencoeffs({j!r}, {h!r}, {f!r}, out, s),
+            "keyword": lambda out, s: _gencoeffs(subpixel_scheme=s, file_out=out, frequency_file={f!r},
+                                                 hdf5_file={h!r}, json_file={j!r}),
+            "mixed": lambda out, s: _gencoeffs({j!r}, {h!r}, {f!r}, out, subpixel_scheme=s),
+            "str subclass": lambda out, s: _gencoeffs(PathText({j!r}), PathText({h!r}), PathText({f!r}),
+                                                      PathText(out), s),
         }}
-        reference = None
-        for name, call in calls.items():
-            out = {o!r} + "." + name.replace(" ", "_")
-            assert call(out) is None, name
-            with h5py.File(out, "r") as fh:
-                data = (fh["sub0"]["eps"][()].tobytes(), fh["sub0"]["mu"][()].tobytes())
-            reference = reference or data
-            assert data == reference, name
-        print("ALL SAME")
+        files = {{}}
+        for scheme in (1, 2):
+            for name, call in calls.items():
+                out = {o!r} + "." + name.replace(" ", "_") + str(scheme)
+                assert call(out, scheme) is None, name
+                with h5py.File(out, "r") as fh:
+                    files.setdefault(scheme, {{}})[name] = (fh["sub0"]["eps"][()].tobytes() +
+                                                           fh["sub0"]["mu"][()].tobytes()).hex()
+        print(json.dumps(files))
     """)
     assert proc.returncode == 0, proc.stderr
-    assert "ALL SAME" in proc.stdout
+    files = json.loads(proc.stdout.strip().splitlines()[-1])
+    for scheme in ("1", "2"):
+        assert len(set(files[scheme].values())) == 1, scheme
+    assert files["1"]["positional"] != files["2"]["positional"]
 
 
 def test_argument_errors_name_the_first_wrong_path(make_inputs):

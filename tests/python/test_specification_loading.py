@@ -132,11 +132,18 @@ def test_full_specification_loads_and_lists_change_no_coefficient(make_inputs):
         {"type": "LossyMetal", "permittivity": 1, "conductivity": 10, "poles": [[[1, 0, 1, 0], [5.0, 0, 0, 0]], [], []]},
         {"type": "Anisotropic", "comp_types": ["Medium", "PMC", "Medium"], "permittivity": [2, 2, 2],
          "conductivity": [0, 0, 0], "poles": [[], [], []]},
-        {"type": "FullyAnisotropic", "permittivity": [2, 0, 0, 0, 3, 0, 0, 0, 4],
+        {"type": "FullyAnisotropic", "permittivity": [2, 0.5, 0, 0.5, 3, 0, 0, 0, 4],
          "conductivity": [0, 0, 0, 0, 0, 0, 0, 0, 0]},
         PEC, {"type": "PMC"},
     ]
-    quiet = spec_with(medium_list=media)
+    # One box of each medium, at seven of the eight octant centres of the grid. Metals are
+    # staircased or averaged volumetrically, so only the main averaging phase runs.
+    centres = [(x, y, z) for x in (-0.5, 0.5) for y in (-0.5, 0.5) for z in (-0.5, 0.5)]
+    structures = [box(str_index=k, mat_index=k, name=f"b{k}", x_cent=c[0], y_cent=c[1], z_cent=c[2]) for k, c in
+                  enumerate(centres[:len(media)])]
+    quiet = spec_with(medium_list=media, struct_list=structures)
+    quiet["subpixel_method"].update(pec={"type": "Staircasing"}, pmc={"type": "Staircasing"},
+                                    lossy_metal={"type": "VolumetricAveraging", "staircase_normal_component": False})
     busy = copy.deepcopy(quiet)
     busy["sources"] = [{"type": "TFSF", "injection_axis": 2, "direction": "-",
                         "angular_spec": {"type": "FixedAngleSpec"}},
@@ -147,10 +154,30 @@ def test_full_specification_loads_and_lists_change_no_coefficient(make_inputs):
                             {"name": "flux", "type": "FluxTimeMonitor", "start": 0, "stop": 1e-13}]
     busy["internal_absorbers"] = [{"size": [0, 2, 2], "direction": "+"}]
     outputs = []
+    coords = {axis: np.linspace(-1.0, 1.0, 9) for axis in "xyz"}
     for name, spec in (("quiet", quiet), ("busy", busy)):
-        inputs = make_inputs(spec=spec, name=name)
+        inputs = make_inputs(spec=spec, name=name, coords=coords, subdomains={"sub0": [0, 8, 0, 8, 0, 8]})
         proc = run_gencoeffs(inputs)
         assert proc.returncode == 0, proc.stderr
         eps, mu = read_output(inputs.file_out)["sub0"]
         outputs.append((eps.tobytes(), mu.tobytes()))
     assert outputs[0] == outputs[1]
+
+    # Every medium shows in the cells of its own box (two of the 0.25-wide cells per axis), so the
+    # comparison above is not one of two vacuum runs.
+    def cells_of(k):
+        return tuple(slice(1 + 4 * (c > 0), 3 + 4 * (c > 0)) for c in centres[k])
+
+    e = [eps[0][cells_of(k)] for k in range(len(media))]
+    m = [mu[0][cells_of(k)] for k in range(len(media))]
+    diagonal = [0, 4, 8]
+    shows = {
+        "dielectric": np.any(e[0][..., diagonal] == 4),
+        "per-component medium": np.any(e[1][..., 4].real == 2) and np.any(e[1][..., 8] == 3),
+        "lossy metal": np.any(e[2][..., 0].imag > 100),
+        "anisotropic with a PMC component": np.any(m[3][..., diagonal] == -1e8),
+        "fully anisotropic": np.any(e[4][..., 1] == 0.5) and np.any(e[4][..., 3] == 0.5),
+        "PEC": np.any(e[5][..., diagonal] == -1e8),
+        "PMC": np.any(m[6][..., diagonal] == -1e8),
+    }
+    assert all(shows.values()), shows
