@@ -23,6 +23,9 @@ TaperedPolySlab::TaperedPolySlab(const Transform& transform, const std::vector<V
     remove_duplicate_vertices(sections_.bottom);
     remove_duplicate_vertices(sections_.top);
     slice_ = sections_.middle;
+    const Vec3 along = to_world_direction({0.0, 0.0, 1.0});
+    for (int a = 0; a < 3; ++a)
+        if (std::fabs(along[a]) > std::fabs(along[slice_axis_])) slice_axis_ = a;
 
     const std::vector<Vec2>& v = sections_.middle.vertices;
     const std::size_t n = v.size();

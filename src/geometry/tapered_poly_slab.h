@@ -36,6 +36,8 @@ public:
     Vec2 planar_normal(const Vec3& p, double& dist, bool& unique, double tol) const override;
     void prepare_slice(const Vec3& p) override;
     bool uses_slices() const override { return slices_needed_; }
+    // The world axis of the local z axis, along which the sections change.
+    int32_t slice_axis() const override { return slice_axis_; }
 
     // The section at height z (no arcs).
     Polygon section_at(double z) const;
@@ -57,6 +59,7 @@ private:
     bool has_tree_ = false;
     bool convex_ = true;
     bool slices_needed_ = true;
+    int32_t slice_axis_ = 2;
     // Over slice_; for convex slabs it stays over the middle polygon.
     std::shared_ptr<PolygonEdgeTree> slice_tree_;
 };
