@@ -27,6 +27,9 @@ PolySlab::PolySlab(const Transform& transform, double height, const std::vector<
     if (any_bulge) polygon_.arcs = build_arcs(vertices, bulges);
     remove_duplicate_vertices(polygon_);
     make_counter_clockwise(polygon_);
+    // A polygon without area bounds nothing; left as it is, the sign of the nearest edge would
+    // call a half-plane inside.
+    if (encloses_nothing(polygon_)) polygon_ = Polygon{};
 
     if (std::fabs(dilation) >= ZERO_LENGTH) {
         if (polygon_.has_arcs()) internal_error();

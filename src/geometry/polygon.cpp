@@ -267,6 +267,32 @@ double signed_area(const std::vector<Vec2>& v) {
     return 0.5 * sum;
 }
 
+bool encloses_nothing(const Polygon& polygon) {
+    for (const ArcSegment& arc : polygon.arcs)
+        if (arc.valid) return false;
+    const std::vector<Vec2>& v = polygon.vertices;
+    if (v.size() < 3) return true;
+    // The line through the first vertex and the vertex farthest from it.
+    const Vec2 origin = v.front();
+    Vec2 far;
+    double far_length = 0.0;
+    for (const Vec2& p : v) {
+        const double l = length(p - origin);
+        if (l > far_length) {
+            far_length = l;
+            far = p - origin;
+        }
+    }
+    if (!(far_length > 0.0)) return far_length == 0.0;  // all one point; NaN coordinates do not count
+    // Each vertex's sine of the angle off that line, against a few rounding units.
+    constexpr double ROUNDING = 8.0 * DBL_EPSILON;
+    for (const Vec2& p : v) {
+        const Vec2 d = p - origin;
+        if (!(std::fabs(cross(far, d)) <= ROUNDING * far_length * length(d))) return false;
+    }
+    return true;
+}
+
 void make_counter_clockwise(Polygon& polygon) {
     if (!(signed_area(polygon.vertices) < 0.0)) return;
     const std::size_t n = polygon.vertices.size();

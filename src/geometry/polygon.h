@@ -73,6 +73,11 @@ void make_counter_clockwise(Polygon& polygon);
 // Signed area (positive for counter-clockwise order).
 double signed_area(const std::vector<Vec2>& vertices);
 
+// The polygon encloses no area: all its edges are straight and its vertices lie on one line
+// within rounding (fewer than three vertices, collinear vertices, a path that runs back over
+// itself). Such a polygon bounds nothing and is treated as empty by the slabs.
+bool encloses_nothing(const Polygon& polygon);
+
 // Per vertex, the direction along which the two adjacent edges move apart by one unit each:
 // the right-hand normal of the incoming edge, or the miter vector along the bisector (length
 // 1/cos of half the turn; no miter limit).

@@ -9,6 +9,8 @@ SlabSections slab_sections(const std::vector<Vec2>& vertices, double height, dou
     s.middle.vertices = vertices;
     remove_duplicate_vertices(s.middle);
     make_counter_clockwise(s.middle);
+    // A polygon without area bounds nothing at any height: every section is empty.
+    if (encloses_nothing(s.middle)) return SlabSections{};
     s.offsets = miter_offsets(s.middle);
     s.middle = offset_polygon(s.middle, s.offsets, dilation);
     s.bottom = offset_polygon(s.middle, s.offsets, height * sidewall_tan / 2.0);

@@ -319,6 +319,22 @@ TEST(PolygonEdgeTree, SplitsAbove20EdgesAndAgreesWithTheBruteForceScan) {
     }
 }
 
+TEST(PolygonCleaning, OnlyPolygonsOnOneLineEncloseNothing) {
+    auto of = [](std::vector<Vec2> v) { return Polygon{std::move(v), {}}; };
+    EXPECT_TRUE(encloses_nothing(of({})));
+    EXPECT_TRUE(encloses_nothing(of({{1, 1}, {3, 2}})));
+    // Coordinates that are not representable: the cross products differ by rounding only.
+    EXPECT_TRUE(encloses_nothing(of({{0, 0}, {0.1, 0.3}, {0.2, 0.6}, {0.7, 2.1}})));
+    EXPECT_TRUE(encloses_nothing(of({{5, 5}, {5, 5}, {5, 5}})));
+    // A thin but real sliver, and a path that retraces itself off one line, keep their rules.
+    EXPECT_FALSE(encloses_nothing(of({{0, 0}, {1, 0}, {0.5, 1e-9}})));
+    EXPECT_FALSE(encloses_nothing(of({{0, 0}, {1, 0}, {1, 1}, {1, 0}})));
+    // Arcs may enclose area between collinear vertices.
+    Polygon disc = of({{0, 0}, {2, 0}});
+    disc.arcs = build_arcs(disc.vertices, {1.0, 1.0});
+    EXPECT_FALSE(encloses_nothing(disc));
+}
+
 TEST(PolygonEdgeTree, InseparableOrNanEdgesStopSplitting) {
     // 40 edges alternating between two points share one midpoint.
     Polygon zigzag;

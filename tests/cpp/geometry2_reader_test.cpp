@@ -153,13 +153,25 @@ TEST(GeometryReaderPolySlab, MalformedInput) {
         EXPECT_NO_THROW(g = read_structure_geometry(tilted)) << vertices.dump();
         EXPECT_EQ(g, nullptr) << vertices.dump();
     }
-    // Degenerate polygons (collinear, two vertices) neither throw nor crash; out-of-range
-    // coordinates are refused before they reach the triangulation.
+    // Polygons without area (collinear, two vertices) give slabs that contain nothing, on the
+    // straight, the sloped and the tilted path alike; out-of-range coordinates are refused before
+    // they reach the triangulation.
     for (const json& vertices : {json{{0, 0}, {1, 0}, {2, 0}}, json{{0, 0}, {1, 0}}}) {
-        json slab = poly_slab_json(0.1);
-        slab["vertices"] = vertices;
-        json tilted = rotated(slab);
-        EXPECT_NO_THROW(read_structure_geometry(tilted)) << vertices.dump();
+        json straight = poly_slab_json();
+        json sloped = poly_slab_json(0.1);
+        straight["vertices"] = sloped["vertices"] = vertices;
+        json tilted = rotated(sloped);
+        for (json* j : {&straight, &sloped, &tilted}) {
+            std::shared_ptr<Geometry> g;
+            ASSERT_NO_THROW(g = read_structure_geometry(*j)) << j->dump();
+            ASSERT_NE(g, nullptr) << j->dump();
+            for (double x = -0.5; x <= 2.5; x += 0.25)
+                for (double y = -0.5; y <= 0.5; y += 0.25)
+                    EXPECT_FALSE(g->contains(g->to_local_point({x, y, 0.0}), true, 1e-3)) << j->dump();
+        }
+        const auto* mesh = dynamic_cast<const TriangleMesh*>(read_structure_geometry(tilted).get());
+        ASSERT_NE(mesh, nullptr);
+        EXPECT_TRUE(mesh->triangles().empty());
     }
     json huge = rotated(poly_slab_json(0.1));
     huge["geometry"]["vertices"] = {{0, 0}, {1e200, 0}, {0, 1}};
