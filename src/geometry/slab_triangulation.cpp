@@ -168,8 +168,8 @@ std::vector<TriangleRecord> triangulate_slab(const std::vector<Vec2>& vertices, 
     snap_collapsed_corners(bottom);
     snap_collapsed_corners(top);
 
-    const double z_bottom = -height / 2.0;
-    const double z_top = height / 2.0;
+    const double z_bottom = sections.z_bottom;
+    const double z_top = sections.z_top;
     std::vector<TriangleRecord> triangles;
     WallBuilder walls(triangles);
     const std::size_t n = bottom.size();
@@ -178,7 +178,8 @@ std::vector<TriangleRecord> triangulate_slab(const std::vector<Vec2>& vertices, 
         walls.wall({bottom[prev].x, bottom[prev].y, z_bottom}, {bottom[m].x, bottom[m].y, z_bottom},
                    {top[m].x, top[m].y, z_top}, {top[prev].x, top[prev].y, z_top});
     }
-    cap(bottom, z_bottom, false, triangles);
-    cap(top, z_top, true, triangles);
+    // A section that has collapsed encloses nothing and gets no cap: the walls meet there.
+    if (!sections.bottom_collapsed) cap(bottom, z_bottom, false, triangles);
+    if (!sections.top_collapsed) cap(top, z_top, true, triangles);
     return triangles;
 }

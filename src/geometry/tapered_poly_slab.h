@@ -9,17 +9,36 @@
 
 // The cross-sections of a sloped slab: `middle` is the cleaned, dilated polygon at the middle
 // plane; the section at height z is middle + (-z·tan(angle))·offsets; `bottom` and `top` are
-// the sections at -height/2 and +height/2.
+// the sections at z_bottom and z_top, the ends of the slab.
+//
+// Moving the vertices inwards shrinks the section until its area reaches zero at the shift
+// `collapse_shift`; beyond it the moved vertices have crossed over and the section is empty. A
+// slab whose section collapses before one of its caps ends there: that end's height becomes
+// the collapse height and its section the collapsed (zero-area) one.
 struct SlabSections {
     Polygon middle;
     // Miter offsets of the cleaned polygon before dilation.
     std::vector<Vec2> offsets;
     Polygon bottom;
     Polygon top;
+    double z_bottom = 0.0;
+    double z_top = 0.0;
+    // The end's section is the collapsed one.
+    bool bottom_collapsed = false;
+    bool top_collapsed = false;
+    // Sections at shifts below this are empty (-infinity when the section never collapses).
+    double collapse_shift = -INFINITY;
 };
 
+// The most negative shift f for which the section middle + f·offsets has not yet collapsed: the
+// zero of its area nearest below f = 0 (the area is a quadratic in f), or -infinity when the
+// area stays positive. A double zero (a section shrinking to a point, as for every triangle and
+// regular polygon) is recognised within rounding.
+double collapse_shift(const Polygon& middle, const std::vector<Vec2>& offsets);
+
 // Cleans `vertices` (duplicates dropped, counter-clockwise), dilates them and builds the bottom
-// and top sections. The sections keep one vertex per middle vertex (no duplicates removed).
+// and top sections, cut where the section collapses. The sections keep one vertex per middle
+// vertex (no duplicates removed). A polygon that encloses nothing gives empty sections.
 SlabSections slab_sections(const std::vector<Vec2>& vertices, double height, double dilation, double sidewall_tan);
 
 // A polygon slab with a sidewall angle, local frame with the middle plane at z = 0 and the slab
@@ -52,6 +71,13 @@ public:
     bool has_tree() const { return has_tree_; }
 
 private:
+    TaperedPolySlab(const Transform& transform, SlabSections sections, double height, double dilation,
+                    double sidewall_angle);
+    // The section at height z has collapsed (or is the collapsed end section).
+    bool collapsed_at(double z) const;
+    // Unsigned distance from q to the collapsed section, which encloses nothing.
+    double distance_to_collapsed(const Vec2& q) const;
+
     ShiftedVertices shifted(double z) const { return {sections_.middle.vertices, &sections_.offsets, -z * sidewall_tan}; }
 
     SlabSections sections_;

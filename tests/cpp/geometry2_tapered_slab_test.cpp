@@ -205,3 +205,32 @@ TEST(TaperedSlabTriangulation, CollapsedCornersAndCrossingEdges) {
     const std::vector<Vec2> bow_tie = {{0, 0}, {2, 2}, {2, 0}, {0, 2}};
     EXPECT_THROW(triangulate_slab(bow_tie, 1.0, 0.0, 0.1), std::exception);
 }
+
+TEST(TaperedPolySlab, ASectionShrinkingToNothingEndsTheSlabAtItsApex) {
+    // The square's sides move in by z·tan(0.9): they meet at the centre at z = 1/tan(0.9), below
+    // the top cap at z = 1. A triangle's incentre and a rectangle's short sides do the same.
+    const double t = std::tan(0.9);
+    const TaperedPolySlab square = tapered(SQUARE, 2.0, 0.9);
+    EXPECT_NEAR(square.z_max, 1.0 / t, 1e-12);
+    EXPECT_EQ(square.z_min, -1.0);
+    EXPECT_NEAR(square.cached_bounds().max.z, 1.0 / t, 1e-12);
+    const TaperedPolySlab rectangle = tapered({{-2, -0.5}, {2, -0.5}, {2, 0.5}, {-2, 0.5}}, 2.0, -0.9);
+    EXPECT_NEAR(rectangle.z_min, -0.5 / t, 1e-12);
+    EXPECT_EQ(rectangle.z_max, 1.0);
+    // The right triangle with legs 3 and 4 has inradius 1.
+    const TaperedPolySlab triangle = tapered({{0, 0}, {4, 0}, {0, 3}}, 2.0, 0.9);
+    EXPECT_NEAR(triangle.z_max, 1.0 / t, 1e-9);
+
+    for (bool exact : {true, false}) {
+        const Vec3 below_apex{0.0, 0.0, 0.99 / t};
+        const Vec3 above_apex{0.0, 0.0, 1.01 / t};
+        EXPECT_TRUE(square.contains(below_apex, exact, 1e-9));
+        EXPECT_FALSE(square.contains(above_apex, exact, 1e-9));
+        EXPECT_FALSE(square.contains({1.5, 1.5, 0.95}, exact, 1e-9));
+    }
+    // Above the apex the nearest part of the section is the apex point itself, outside.
+    double dist = 0.0;
+    bool unique = true;
+    square.planar_normal({0.3, 0.4, 0.95}, dist, unique, 1e-9);
+    EXPECT_NEAR(dist, 0.5, 1e-9);
+}

@@ -132,3 +132,76 @@ TEST(PaintedPolygons, ZeroAreaPolygonsEncloseNothingOnEveryPath) {
         }
     }
 }
+
+// ---------------------------------------------------------------------------------------------
+// Sloped slabs whose sections shrink to nothing
+
+namespace {
+
+struct Rect {
+    double x0, x1, y0, y1;
+};
+
+// A sloped slab whose polygon is the union of axis-aligned rectangles, extruded along z from
+// z = -height/2 to height/2 around the middle plane z = 0: at height z every rectangle has its
+// sides moved inwards by z·tan(angle), and a rectangle whose sides have crossed is empty. (The
+// union rule holds for the rectilinear polygons used here: rectangles and an L.)
+Truth sloped_rectangles(const Vec3& p, const std::vector<Rect>& rects, double height, double angle) {
+    const double t = std::tan(angle);
+    const double s = p.z * t;
+    Truth truth;
+    truth.clearance = std::fabs(std::fabs(p.z) - height / 2.0);
+    bool inside_any = false;
+    for (const Rect& r : rects) {
+        const double x0 = r.x0 + s, x1 = r.x1 - s, y0 = r.y0 + s, y1 = r.y1 - s;
+        if (x0 > x1 || y0 > y1) {
+            // Collapsed below this height: near the shape only close to the collapse height.
+            const double collapse = std::min(r.x1 - r.x0, r.y1 - r.y0) / 2.0;
+            truth.clearance = std::min(truth.clearance, std::fabs(s - collapse) / std::fabs(t));
+            continue;
+        }
+        const double dx = std::min(p.x - x0, x1 - p.x);
+        const double dy = std::min(p.y - y0, y1 - p.y);
+        const bool in = dx >= 0.0 && dy >= 0.0;
+        inside_any = inside_any || in;
+        const double clear = in ? std::min(dx, dy) : std::hypot(std::min(dx, 0.0), std::min(dy, 0.0));
+        truth.clearance = std::min({truth.clearance, clear, in ? 1e300 : std::max(-dx, -dy)});
+    }
+    truth.inside = inside_any && std::fabs(p.z) <= height / 2.0;
+    return truth;
+}
+
+}  // namespace
+
+TEST(PaintedSlopedSlabs, SectionsThatShrinkToNothingAreEmptyBeyondTheirApex) {
+    const Grid grid = make_grid({steps(-2.05, 0.1, 41), steps(-2.05, 0.1, 41), steps(-1.55, 0.1, 31)});
+    struct Case {
+        const char* what;
+        json vertices;
+        std::vector<Rect> rects;
+    };
+    const Case cases[] = {
+        {"square", {{-1, -1}, {1, -1}, {1, 1}, {-1, 1}}, {{-1, 1, -1, 1}}},
+        {"rectangle", {{-1.5, -0.6}, {1.5, -0.6}, {1.5, 0.6}, {-1.5, 0.6}}, {{-1.5, 1.5, -0.6, 0.6}}},
+        {"L", {{-1, -1}, {1, -1}, {1, 0}, {0, 0}, {0, 1}, {-1, 1}}, {{-1, 1, -1, 0}, {-1, 0, -1, 1}}},
+    };
+    const double tilt = 1e-3;
+    for (const Case& k : cases) {
+        for (double angle : {0.9, -0.9, 1.4, -1.5}) {
+            json slab = {{"type", "PolySlab"}, {"z_cent", 0.0},       {"z_size", 2.0},
+                         {"vertices", k.vertices}, {"sidewall_angle", angle}};
+            const Oracle upright = [&](const Vec3& p) { return sloped_rectangles(p, k.rects, 2.0, angle); };
+            const Comparison c = paint_and_compare(slab, grid, upright);
+            EXPECT_GT(c.compared, 350000) << k.what << " " << angle;
+            EXPECT_EQ(c.wrong, 0) << k.what << " " << angle;
+
+            // The same slab tilted slightly: the triangle-surface path.
+            const Oracle tilted = [&](const Vec3& p) {
+                return sloped_rectangles(unrotate_about_x(p, tilt), k.rects, 2.0, angle);
+            };
+            const Comparison m = paint_and_compare(rotated_about_x(slab, tilt), grid, tilted, 3e-3);
+            EXPECT_GT(m.compared, 300000) << k.what << " tilted " << angle;
+            EXPECT_EQ(m.wrong, 0) << k.what << " tilted " << angle;
+        }
+    }
+}
