@@ -245,16 +245,34 @@ std::vector<ArcSegment> build_arcs(const std::vector<Vec2>& vertices, const std:
 
 void remove_duplicate_vertices(Polygon& polygon) {
     std::vector<Vec2> vertices;
-    std::vector<ArcSegment> arcs;
+    // Per kept vertex, the input vertex whose outgoing edge the kept vertex's edge continues:
+    // dropping vertex i (next to the kept vertex k) removes the vanishing edge k -> i and leaves
+    // edge i -> i + 1 running from k, so that edge's arc is the one that survives.
+    std::vector<std::size_t> edge_of;
     vertices.reserve(polygon.vertices.size());
     for (std::size_t i = 0; i < polygon.vertices.size(); ++i) {
         const Vec2 v = polygon.vertices[i];
-        if (!vertices.empty() && length(v - vertices.back()) < ZERO_LENGTH) continue;
+        if (!vertices.empty() && length(v - vertices.back()) < ZERO_LENGTH) {
+            edge_of.back() = i;
+            continue;
+        }
         vertices.push_back(v);
-        if (polygon.has_arcs()) arcs.push_back(polygon.arcs[i]);
+        edge_of.push_back(i);
+    }
+    if (polygon.has_arcs()) {
+        bool moved = false;
+        std::vector<double> bulges(vertices.size(), 0.0);
+        for (std::size_t k = 0; k < vertices.size(); ++k) {
+            const ArcSegment& arc = polygon.arcs[edge_of[k]];
+            bulges[k] = arc.valid ? arc.bulge : 0.0;
+            moved = moved || edge_of[k] != k;
+        }
+        // An arc whose start vertex was dropped is rebuilt between its new end points.
+        if (moved) {
+            polygon.arcs = build_arcs(vertices, bulges);
+        }
     }
     polygon.vertices = std::move(vertices);
-    polygon.arcs = std::move(arcs);
 }
 
 double signed_area(const std::vector<Vec2>& v) {

@@ -76,7 +76,7 @@ TEST(PolygonCleaning, ClockwiseInputIsReversedWithItsArcsKept) {
     EXPECT_EQ(ccw.vertices, square(1.0).vertices);
 }
 
-TEST(PolygonCleaning, NearDuplicateVerticesCollapseAndArcsMoveWithTheirVertex) {
+TEST(PolygonCleaning, NearDuplicateVerticesCollapseAndTheSurvivingEdgesKeepTheirArcs) {
     Polygon p;
     p.vertices = {{0, 0}, {1e-8, 0}, {1, 0}, {1, 1}, {1 + 5e-8, 1}};
     p.arcs = build_arcs(p.vertices, {0.0, 0.0, 0.5, 0.0, 0.0});
@@ -86,6 +86,19 @@ TEST(PolygonCleaning, NearDuplicateVerticesCollapseAndArcsMoveWithTheirVertex) {
     ASSERT_EQ(p.arcs.size(), 3u);
     EXPECT_TRUE(p.arcs[1].valid);  // the arc of vertex (1, 0)
     EXPECT_FALSE(p.arcs[0].valid);
+    // Dropping (1 + 1e-8, 0) removes the vanishing edge from (1, 0) and its bulge 0.4; the edge
+    // to (1, 1) keeps its bulge 0.5, now starting at (1, 0).
+    Polygon r;
+    r.vertices = {{0, 0}, {1, 0}, {1 + 1e-8, 0}, {1, 1}};
+    r.arcs = build_arcs(r.vertices, {0.0, 0.4, 0.5, 0.0});
+    remove_duplicate_vertices(r);
+    ASSERT_EQ(r.vertices.size(), 3u);
+    ASSERT_EQ(r.arcs.size(), 3u);
+    ASSERT_TRUE(r.arcs[1].valid);
+    EXPECT_EQ(r.arcs[1].bulge, 0.5);
+    const ArcSegment expected = build_arcs({{1, 0}, {1, 1}}, {0.5})[0];
+    EXPECT_EQ(r.arcs[1].centre, expected.centre);
+    EXPECT_EQ(r.arcs[1].radius, expected.radius);
     // Vertices 1e-6 apart are kept.
     Polygon q;
     q.vertices = {{0, 0}, {1e-6, 0}, {1, 1}};

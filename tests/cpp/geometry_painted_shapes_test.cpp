@@ -205,3 +205,64 @@ TEST(PaintedSlopedSlabs, SectionsThatShrinkToNothingAreEmptyBeyondTheirApex) {
         }
     }
 }
+
+// ---------------------------------------------------------------------------------------------
+// Near-duplicate vertices and the arcs of the edges they end
+
+namespace {
+
+// The square [0, 2]² whose right side (from (2, 0) to (2, 2)) bulges outwards by a circular arc
+// of sagitta bulge·1 (straight for bulge 0), extruded from z = 0 to 1. The arc of bulge β over
+// the chord of length 2 has radius (β + 1/β)/2 and its centre on the line y = 1 at
+// x = 2 - (1/β - β)/2.
+Truth square_with_bulged_side(const Vec3& p, double bulge) {
+    Truth t;
+    const double dz = std::min(p.z, 1.0 - p.z);
+    const double square_dx = std::min(p.x, 2.0 - p.x);
+    const double square_dy = std::min(p.y, 2.0 - p.y);
+    const bool in_square = square_dx >= 0.0 && square_dy >= 0.0;
+    double clear = std::min({std::fabs(dz), std::fabs(p.x), std::fabs(p.y), std::fabs(2.0 - p.y)});
+    bool in_segment = false;
+    if (bulge == 0.0) {
+        clear = std::min(clear, std::fabs(2.0 - p.x));
+    } else {
+        const double radius = (bulge + 1.0 / bulge) / 2.0;
+        const double cx = 2.0 - (1.0 / bulge - bulge) / 2.0;
+        const double from_centre = std::hypot(p.x - cx, p.y - 1.0);
+        in_segment = p.x >= 2.0 && from_centre <= radius;
+        clear = std::min({clear, std::fabs(from_centre - radius), std::fabs(2.0 - p.x)});
+    }
+    t.inside = dz >= 0.0 && (in_square || in_segment);
+    t.clearance = clear;
+    return t;
+}
+
+}  // namespace
+
+TEST(PaintedArcs, ARemovedNearDuplicateVertexLeavesItsArcToTheEdgeThatSurvives) {
+    const Grid grid = make_grid({steps(-0.35, 0.1, 34), steps(-0.35, 0.1, 27), steps(-0.35, 0.1, 17)});
+    struct Case {
+        const char* what;
+        json vertices;
+        json bulges;
+        double expected_bulge;  // of the right side after cleaning
+    };
+    const Case cases[] = {
+        {"bulge on the edge after the duplicate", {{0, 0}, {2, 0}, {2 + 1e-8, 0}, {2, 2}, {0, 2}}, {0, 0, 0.5, 0, 0}, 0.5},
+        {"bulge on the vanishing edge", {{0, 0}, {2, 0}, {2 + 1e-8, 0}, {2, 2}, {0, 2}}, {0, 0.5, 0, 0, 0}, 0.0},
+        {"bulges on both", {{0, 0}, {2, 0}, {2 + 1e-8, 0}, {2, 2}, {0, 2}}, {0, 0.7, 0.5, 0, 0}, 0.5},
+        {"a run of two duplicates", {{0, 0}, {2, 0}, {2, 1e-8}, {2 + 1e-8, 0}, {2, 2}, {0, 2}}, {0, 0.3, 0.3, 0.5, 0, 0},
+         0.5},
+        {"clockwise, duplicate before the bulged side", {{0, 0}, {0, 2}, {2, 2}, {2 + 1e-8, 2}, {2, 0}},
+         {0, 0, 0, -0.5, 0}, 0.5},
+        {"duplicate of the last vertex", {{0, 2}, {0, 0}, {2, 0}, {2, 2}, {1e-8, 2}}, {0, 0, 0.5, 0, 0}, 0.5},
+    };
+    for (const Case& k : cases) {
+        json slab = poly_slab(k.vertices);
+        slab["bulges"] = k.bulges;
+        const Oracle truth = [&](const Vec3& p) { return square_with_bulged_side(p, k.expected_bulge); };
+        const Comparison c = paint_and_compare(slab, grid, truth);
+        EXPECT_GT(c.compared, 40000) << k.what;
+        EXPECT_EQ(c.wrong, 0) << k.what;
+    }
+}
