@@ -32,15 +32,25 @@ void PolygonEdgeTree::rebuild(const Polygon& polygon) {
     const std::size_t n = vertices_.size();
     if (n == 0) return;
 
+    // An edge with a non-finite end point has no distance and is never the nearest; it is left
+    // out, so that it cannot spoil the centres and bounds of the nodes either.
+    auto finite = [](const Vec2& v) { return std::isfinite(v.x) && std::isfinite(v.y); };
     Node root;
     Vec2 sum;
-    for (const Vec2& v : vertices_) sum = sum + v;
-    root.centre = sum * (1.0 / static_cast<double>(n));
+    std::size_t finite_count = 0;
+    for (const Vec2& v : vertices_) {
+        if (!finite(v)) continue;
+        sum = sum + v;
+        ++finite_count;
+    }
+    root.centre = finite_count > 0 ? sum * (1.0 / static_cast<double>(finite_count)) : Vec2{};
     double extent = 0.0;
-    for (const Vec2& v : vertices_) extent = std::max({extent, std::fabs(v.x - root.centre.x), std::fabs(v.y - root.centre.y)});
+    for (const Vec2& v : vertices_)
+        if (finite(v)) extent = std::max({extent, std::fabs(v.x - root.centre.x), std::fabs(v.y - root.centre.y)});
     root.half_size = 1.01 * extent;
-    root.edges.resize(n);
-    for (std::size_t i = 0; i < n; ++i) root.edges[i] = static_cast<uint32_t>(i);
+    root.edges.reserve(n);
+    for (std::size_t i = 0; i < n; ++i)
+        if (finite(vertices_[i]) && finite(vertices_[(i + 1) % n])) root.edges.push_back(static_cast<uint32_t>(i));
     nodes_.push_back(std::move(root));
 
     // Nodes are processed in the order they were appended: children after all their siblings.

@@ -360,7 +360,20 @@ TEST(PolygonEdgeTree, InseparableOrNanEdgesStopSplitting) {
     nan.vertices[3] = {NAN, NAN};
     const PolygonEdgeTree nan_tree(nan);
     for (const PolygonEdgeTree::Node& node : nan_tree.nodes()) EXPECT_LE(node.depth, PolygonEdgeTree::MAX_DEPTH);
-    nan_tree.nearest_edge({0.0, 0.0});  // answers without crashing
+    // The two edges at the NaN vertex never count as nearest: the answer is the nearest of the
+    // finite edges, at the distance measured by hand (apothem cos(π/30) of the unit 30-gon).
+    const double apothem = std::cos(PI / 30);
+    const Vec2 mid15 = (nan.vertices[15] + nan.vertices[16]) * 0.5;
+    const auto [near15, d15] = nan_tree.nearest_edge(mid15 * 0.9);
+    EXPECT_EQ(near15, 15);
+    EXPECT_NEAR(d15, 0.1 * apothem, 1e-12);
+    const auto [at_centre, d_centre] = nan_tree.nearest_edge({0.0, 0.0});
+    EXPECT_TRUE(at_centre >= 0 && at_centre < 30 && at_centre != 2 && at_centre != 3) << at_centre;
+    EXPECT_NEAR(d_centre, apothem, 1e-12);
+    // Next to the NaN vertex, the nearest finite edges are its neighbours' edges 1 and 4.
+    const auto [near_gap, d_gap] = nan_tree.nearest_edge((nan.vertices[2] + nan.vertices[4]) * 0.5);
+    EXPECT_TRUE(near_gap == 1 || near_gap == 4) << near_gap;
+    EXPECT_TRUE(std::isfinite(d_gap));
 
     const PolygonEdgeTree empty{Polygon{}};
     EXPECT_EQ(empty.nearest_edge({0, 0}).first, -1);
