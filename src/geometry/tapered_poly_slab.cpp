@@ -107,7 +107,10 @@ TaperedPolySlab::TaperedPolySlab(const Transform& transform, SlabSections sectio
     }
     has_tree_ = true;
     slices_needed_ = !convex_;
-    slice_tree_ = std::make_shared<PolygonEdgeTree>(slice_);
+    middle_tree_ = std::make_shared<const PolygonEdgeTree>(sections_.middle, sections_.offsets);
+    bottom_tree_ = std::make_shared<const PolygonEdgeTree>(sections_.bottom);
+    top_tree_ = std::make_shared<const PolygonEdgeTree>(sections_.top);
+    if (slices_needed_) slice_tree_ = std::make_shared<PolygonEdgeTree>(slice_);
 }
 
 bool TaperedPolySlab::collapsed_at(double z) const {
@@ -141,13 +144,12 @@ bool TaperedPolySlab::contains_section(const Vec3& p, bool exact, double tol) co
     if (collapsed_at(p.z)) return distance_to_collapsed(q) <= tol;
     double dist = 0.0;
     bool unique = false;  // not needed here
-    if (slices_needed_) {
-        if (exact) return point_in_polygon(shifted(p.z), q, tol);
-        if (!has_tree_) return point_in_polygon(slice_, q, tol);
+    if (!has_tree_) return point_in_polygon(slice_, q, tol);
+    if (slices_needed_ && exact) return middle_tree_->contains(q, tol, -p.z * sidewall_tan);
+    if (slices_needed_)
         nearest_edge_normal(*slice_tree_, ShiftedVertices{slice_.vertices}, q, dist, unique, 0.0);
-        return dist <= tol;
-    }
-    nearest_edge_normal(*slice_tree_, shifted(p.z), q, dist, unique, 0.0);
+    else
+        nearest_edge_normal(*middle_tree_, shifted(p.z), q, dist, unique, 0.0);
     return dist <= tol;
 }
 
@@ -155,13 +157,17 @@ Vec2 TaperedPolySlab::planar_normal(const Vec3& p, double& dist, bool& unique, d
     const Vec2 q{p.x, p.y};
     if (p.z <= z_min || p.z >= z_max) {
         const bool below = p.z <= z_min;
-        const Vec2 n = nearest_edge_normal(below ? sections_.bottom : sections_.top, q, dist, unique, tol);
+        const Polygon& end = below ? sections_.bottom : sections_.top;
+        const Vec2 n = has_tree_ ? nearest_edge_normal(below ? *bottom_tree_ : *top_tree_, ShiftedVertices{end.vertices},
+                                                       q, dist, unique, tol)
+                                 : nearest_edge_normal(end, q, dist, unique, tol);
         // A collapsed end encloses nothing: every point lies outside it.
         if (below ? sections_.bottom_collapsed : sections_.top_collapsed) dist = std::fabs(dist);
         return n;
     }
-    if (convex_ && has_tree_) return nearest_edge_normal(*slice_tree_, shifted(p.z), q, dist, unique, tol);
-    return nearest_edge_normal(shifted(p.z), q, dist, unique, tol);
+    if (!has_tree_) return nearest_edge_normal(shifted(p.z), q, dist, unique, tol);
+    if (convex_) return nearest_edge_normal(*middle_tree_, shifted(p.z), q, dist, unique, tol);
+    return nearest_shifted_edge_normal(*middle_tree_, -p.z * sidewall_tan, q, dist, unique, tol);
 }
 
 Aabb TaperedPolySlab::bounds() const {

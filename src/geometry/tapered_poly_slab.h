@@ -44,7 +44,8 @@ SlabSections slab_sections(const std::vector<Vec2>& vertices, double height, dou
 // A polygon slab with a sidewall angle, local frame with the middle plane at z = 0 and the slab
 // from -height/2 to height/2: the cross-section shrinks towards +z for a positive angle.
 // Convex slabs answer every query from the middle polygon's edge tree evaluated on the shifted
-// edges; other slabs work with the section cached by prepare_slice() when `exact` is false.
+// edges; other slabs work with the section cached by prepare_slice() when `exact` is false and
+// otherwise search the middle polygon's tree on the shifted edges themselves.
 class TaperedPolySlab final : public TaperedExtrusion {
 public:
     TaperedPolySlab(const Transform& transform, const std::vector<Vec2>& vertices, double height, double dilation,
@@ -86,6 +87,11 @@ private:
     bool convex_ = true;
     bool slices_needed_ = true;
     int32_t slice_axis_ = 2;
-    // Over slice_; for convex slabs it stays over the middle polygon.
+    // Over slice_, rebuilt by prepare_slice (non-convex slabs only).
     std::shared_ptr<PolygonEdgeTree> slice_tree_;
+    // Over the middle polygon with the offsets: answers for the section at any height.
+    std::shared_ptr<const PolygonEdgeTree> middle_tree_;
+    // Over the end sections, for points beyond the ends.
+    std::shared_ptr<const PolygonEdgeTree> bottom_tree_;
+    std::shared_ptr<const PolygonEdgeTree> top_tree_;
 };

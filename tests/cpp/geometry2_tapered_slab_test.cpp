@@ -234,3 +234,28 @@ TEST(TaperedPolySlab, ASectionShrinkingToNothingEndsTheSlabAtItsApex) {
     square.planar_normal({0.3, 0.4, 0.95}, dist, unique, 1e-9);
     EXPECT_NEAR(dist, 0.5, 1e-9);
 }
+
+TEST(TaperedPolySlab, NonConvexSlabsAnswerExactQueriesThroughTheTreeAsTheSectionScanDoes) {
+    // A flower of 300 vertices (r = 1 + 0.3·sin(5θ)) with a slope: the exact inside test and
+    // the in-plane normal at any height are those of the section at that height, scanned.
+    std::vector<Vec2> v;
+    for (int k = 0; k < 300; ++k) {
+        const double a = 2 * M_PI * k / 300;
+        const double r = 1.0 + 0.3 * std::sin(5 * a);
+        v.push_back({r * std::cos(a), r * std::sin(a)});
+    }
+    const TaperedPolySlab s = tapered(v, 2.0, 0.08);
+    ASSERT_TRUE(s.uses_slices());
+    std::mt19937 rng(12);
+    std::uniform_real_distribution<double> coord(-1.5, 1.5), height(-0.99, 0.99);
+    for (int i = 0; i < 3000; ++i) {
+        const Vec3 p{coord(rng), coord(rng), height(rng)};
+        const Polygon section = s.section_at(p.z);
+        ASSERT_EQ(s.contains(p, true, 1e-9), point_in_polygon(section, {p.x, p.y}, 1e-9)) << p.x << " " << p.y;
+        double d_slab = 0.0, d_scan = 0.0;
+        bool u_slab = true, u_scan = true;
+        s.planar_normal(p, d_slab, u_slab, 1e-9);
+        nearest_edge_normal(section, {p.x, p.y}, d_scan, u_scan, 1e-9);
+        ASSERT_NEAR(d_slab, d_scan, 1e-12);
+    }
+}
