@@ -1,9 +1,14 @@
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <memory>
 #include <random>
 #include <string>
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <nlohmann/json.hpp>
 
 #include "geometry/geometry.h"
@@ -184,4 +189,46 @@ TEST(GeometryReaderPolySlabDeathTest, DilationWithBulgesIsAnInternalError) {
     j["dilation"] = 0.1;
     EXPECT_EXIT(read_structure_geometry(j), testing::ExitedWithCode(1),
                 "^An internal error has occured\\. Please contact Zentrav support\\.$");
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define ORBELLE_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ORBELLE_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+// Reads `j` with 32 MB of address space to spare and exits 0 when the reader lets an allocation
+// failure out, 2 when it answers "malformed" (null) and 3 when it builds the shape.
+[[noreturn]] static void read_with_little_memory(json& j) {
+    long pages = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+        std::fclose(f);
+    }
+    const rlim_t limit = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (rlim_t{32} << 20);
+    rlimit cap{};
+    cap.rlim_cur = cap.rlim_max = limit;
+    setrlimit(RLIMIT_AS, &cap);
+    try {
+        const auto g = read_structure_geometry(j);
+        std::_Exit(g ? 3 : 2);
+    } catch (const std::bad_alloc&) {
+        std::_Exit(0);
+    }
+}
+
+TEST(GeometryReaderPolySlabDeathTest, RunningOutOfMemoryWhileTriangulatingIsNoMalformedGeometry) {
+#ifdef ORBELLE_ADDRESS_SANITIZER
+    GTEST_SKIP() << "an address-space limit does not work under AddressSanitizer";
+#endif
+    // A well-formed tilted slab of 200 000 vertices: the allocation failure leaves the reader
+    // (the loader reports a failed load); it is not turned into "malformed geometry".
+    json slab = poly_slab_json(0.1);
+    json vertices = json::array();
+    for (int k = 0; k < 200000; ++k) vertices.push_back({std::cos(k * 3.1415e-5), std::sin(k * 3.1415e-5)});
+    slab["vertices"] = std::move(vertices);
+    json tilted = rotated(slab);
+    EXPECT_EXIT(read_with_little_memory(tilted), testing::ExitedWithCode(0), "");
 }

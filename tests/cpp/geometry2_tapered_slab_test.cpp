@@ -259,3 +259,22 @@ TEST(TaperedPolySlab, NonConvexSlabsAnswerExactQueriesThroughTheTreeAsTheSection
         ASSERT_NEAR(d_slab, d_scan, 1e-12);
     }
 }
+
+TEST(TaperedSlabTriangulation, WallTrianglesGrowLinearlyWithTheVertexCount) {
+    // A regular 2000-gon (circumradius 1) of height 1 and angle 0.1: each wall is about 80
+    // times as tall as it is wide, which the strip rule alone would cut into some 80 strips.
+    const int n = 2000;
+    std::vector<Vec2> v;
+    for (int k = 0; k < n; ++k) v.push_back({std::cos(2 * M_PI * k / n), std::sin(2 * M_PI * k / n)});
+    const double t = std::tan(0.1);
+    const std::vector<TriangleRecord> triangles = triangulate_slab(v, 1.0, 0.0, 0.1);
+    // At most 2^16 strips over all walls (two triangles each), three triangles per wall
+    // besides, and the two caps.
+    EXPECT_LE(triangles.size(), std::size_t(2 * 65536 + 3 * n + 2 * n));
+    // Still the closed frustum: the section at height z is the 2000-gon of apothem
+    // a0 - z·tan, whose area is n·a²·tan(π/n).
+    const double a0 = std::cos(M_PI / n);
+    const double volume = n * std::tan(M_PI / n) * (a0 * a0 + t * t / 12.0);
+    EXPECT_NEAR(enclosed_volume(triangles), volume, 1e-9 * volume);
+    for (const TriangleRecord& tr : triangles) EXPECT_FALSE(tr.degenerate);
+}
