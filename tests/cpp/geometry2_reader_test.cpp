@@ -174,7 +174,8 @@ TEST(GeometryReaderPolySlab, MalformedInput) {
                 for (double y = -0.5; y <= 0.5; y += 0.25)
                     EXPECT_FALSE(g->contains(g->to_local_point({x, y, 0.0}), true, 1e-3)) << j->dump();
         }
-        const auto* mesh = dynamic_cast<const TriangleMesh*>(read_structure_geometry(tilted).get());
+        const std::shared_ptr<Geometry> g = read_structure_geometry(tilted);
+        const auto* mesh = dynamic_cast<const TriangleMesh*>(g.get());
         ASSERT_NE(mesh, nullptr);
         EXPECT_TRUE(mesh->triangles().empty());
     }
