@@ -266,3 +266,38 @@ TEST(PaintedArcs, ARemovedNearDuplicateVertexLeavesItsArcToTheEdgeThatSurvives) 
         EXPECT_EQ(c.wrong, 0) << k.what;
     }
 }
+
+// ---------------------------------------------------------------------------------------------
+// Tilted sloped slabs of many vertices
+
+TEST(PaintedSlopedSlabs, ATiltedSlabOfManyVerticesKeepsItsShapeWithFewWallTriangles) {
+    // A regular 3000-gon of circumradius 0.8, height 1, sidewall angle 0.1, tilted by 0.3 about
+    // x: its walls are cut with the shared strip budget. At height z (before the tilt) the
+    // section is the 3000-gon whose edges moved in by z·tan(0.1): a point lies inside when its
+    // distance along the normal of the edge of its angular sector is at most the apothem
+    // a0 - z·tan(0.1).
+    const int n = 3000;
+    json vertices = json::array();
+    for (int k = 0; k < n; ++k) vertices.push_back({0.8 * std::cos(2 * M_PI * k / n), 0.8 * std::sin(2 * M_PI * k / n)});
+    json slab = {{"type", "PolySlab"}, {"z_cent", 0.0}, {"z_size", 1.0}, {"vertices", vertices}, {"sidewall_angle", 0.1}};
+    const double tilt = 0.3;
+    const double t = std::tan(0.1);
+    const double a0 = 0.8 * std::cos(M_PI / n);
+    const Oracle frustum = [&](const Vec3& world) {
+        const Vec3 p = unrotate_about_x(world, tilt);
+        double phi = std::atan2(p.y, p.x);
+        if (phi < 0.0) phi += 2 * M_PI;
+        const double middle = (std::floor(phi / (2 * M_PI / n)) + 0.5) * (2 * M_PI / n);
+        const double along = p.x * std::cos(middle) + p.y * std::sin(middle);
+        const double wall = a0 - p.z * t - along;
+        Truth truth;
+        truth.inside = wall >= 0.0 && std::fabs(p.z) <= 0.5;
+        truth.clearance = std::min(std::fabs(wall), std::fabs(std::fabs(p.z) - 0.5));
+        return truth;
+    };
+    const Grid grid = make_grid({steps(-1.05, 0.125, 17), steps(-1.05, 0.125, 17), steps(-1.05, 0.125, 17)});
+    const Comparison c = paint_and_compare(rotated_about_x(slab, tilt), grid, frustum, 1e-3);
+    EXPECT_GT(c.compared, 30000);
+    EXPECT_GT(c.painted, 5000);
+    EXPECT_EQ(c.wrong, 0);
+}
