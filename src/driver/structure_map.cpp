@@ -160,7 +160,7 @@ void paint_image(const ImagePainting& job) {
     Geometry& geometry = job.geometry;
     const Span& span = job.map.span;
 
-    const int a = geometry.axis_index;
+    const int a = geometry.slice_axis();
     require(a >= 0 && a <= 2);
     const int next = (a + 1) % 3;
     const int after = (a + 2) % 3;

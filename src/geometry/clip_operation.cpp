@@ -50,15 +50,17 @@ ClipOperation::ClipOperation(std::shared_ptr<Geometry> a, std::shared_ptr<Geomet
       box_b(operand_b->cached_bounds()),
       operation(operation) {
     axis_index = operand_a->axis_index;
+    slice_axis_ = operand_a->slice_axis();
     uses_slices_ = operand_a->uses_slices();
     if (operand_b->uses_slices()) {
         if (uses_slices_) {
-            if (operand_a->axis_index != operand_b->axis_index) {
+            if (slice_axis_ != operand_b->slice_axis()) {
                 slice_conflict = true;
                 uses_slices_ = false;
             }
         } else {
             axis_index = operand_b->axis_index;
+            slice_axis_ = operand_b->slice_axis();
             uses_slices_ = true;
         }
     }
@@ -131,3 +133,5 @@ Vec3 ClipOperation::surface_normal(const Vec3& p, double& dist, bool& unique, bo
 }
 
 bool ClipOperation::uses_slices() const { return uses_slices_; }
+
+int32_t ClipOperation::slice_axis() const { return uses_slices_ ? slice_axis_ : axis_index; }

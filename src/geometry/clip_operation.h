@@ -25,6 +25,7 @@ public:
     Vec2 planar_normal(const Vec3& p, double& dist, bool& unique, double tol) const override;
     Vec3 surface_normal(const Vec3& p, double& dist, bool& unique, bool in_plane, double tol) const override;
     bool uses_slices() const override;
+    int32_t slice_axis() const override;
 
     const std::shared_ptr<Geometry> operand_a;
     const std::shared_ptr<Geometry> operand_b;
@@ -36,4 +37,6 @@ public:
 
 private:
     bool uses_slices_ = false;
+    // The slice axis of the operand (or operands) that use slices.
+    int32_t slice_axis_ = 2;
 };

@@ -35,6 +35,8 @@ Vec2 Geometry::planar_normal(const Vec3&, double&, bool&, double) const { intern
 
 bool Geometry::uses_slices() const { return false; }
 
+int32_t Geometry::slice_axis() const { return axis_index; }
+
 const Aabb& Geometry::cached_bounds() const {
     if (!bounds_cached_.load(std::memory_order_acquire)) {
         std::lock_guard<std::mutex> lock(bounds_mutex_);

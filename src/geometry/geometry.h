@@ -47,6 +47,10 @@ public:
     virtual Vec3 surface_normal(const Vec3& p, double& dist, bool& unique, bool in_plane, double tol) const = 0;
     // The answers depend on the last prepare_slice(). Default: false.
     virtual bool uses_slices() const;
+    // The world axis along which the sections cached by prepare_slice() change: a sliced shape
+    // is painted one position of this axis at a time. It belongs to the shape's own sections, so
+    // a wrapper's "axis" (which replaces axis_index) does not change it. Default: axis_index.
+    virtual int32_t slice_axis() const;
 
     // bounds(), computed once. Filled by the reader before any parallel use; the first fill is
     // nevertheless safe from several threads.

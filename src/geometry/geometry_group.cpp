@@ -159,7 +159,8 @@ GeometryGroup::GeometryGroup(std::vector<std::shared_ptr<Geometry>> members_in)
             uses_slices_ = true;
             axis_known = true;
             axis_index = m->axis_index;
-        } else if (m->axis_index != axis_index) {
+            slice_axis_ = m->slice_axis();
+        } else if (m->slice_axis() != slice_axis_) {
             slice_conflict = true;
             uses_slices_ = false;
             break;
@@ -237,3 +238,5 @@ Vec3 GeometryGroup::surface_normal(const Vec3& p, double& dist, bool& unique, bo
 }
 
 bool GeometryGroup::uses_slices() const { return uses_slices_; }
+
+int32_t GeometryGroup::slice_axis() const { return uses_slices_ ? slice_axis_ : axis_index; }

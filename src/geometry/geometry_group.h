@@ -78,6 +78,7 @@ public:
     Vec2 planar_normal(const Vec3& p, double& dist, bool& unique, double tol) const override;
     Vec3 surface_normal(const Vec3& p, double& dist, bool& unique, bool in_plane, double tol) const override;
     bool uses_slices() const override;
+    int32_t slice_axis() const override;
 
     const std::vector<std::shared_ptr<Geometry>> members;
     // Members use slices along different axes: contains() is always exact.
@@ -87,4 +88,6 @@ public:
 
 private:
     bool uses_slices_ = false;
+    // The slice axis of the first member that uses slices.
+    int32_t slice_axis_ = 2;
 };

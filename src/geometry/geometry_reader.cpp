@@ -2,7 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
-#include <exception>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -109,12 +109,13 @@ std::shared_ptr<Geometry> read_poly_slab(json& j, const Transform& outer, int ax
     }
     const Transform frame = outer.after(Transform::translation(unit_along(axis) * z_cent)).after(permutation);
     if (outer.keeps_axis(axis)) return std::make_shared<TaperedPolySlab>(frame, vertices, z_size, dilation, angle);
-    // A tilted axis: the slab becomes a closed triangle surface. A failed cap triangulation
-    // makes the structure unreadable.
+    // A tilted axis: the slab becomes a closed triangle surface. An outline that bounds no
+    // surface makes the structure malformed; a failure to build a well-formed one (running out
+    // of memory) is no malformed geometry and leaves the reader, failing the load as such.
     std::vector<TriangleRecord> triangles;
     try {
         triangles = triangulate_slab(vertices, z_size, dilation, angle);
-    } catch (const std::exception&) {
+    } catch (const std::invalid_argument&) {
         return nullptr;
     }
     return std::make_shared<TriangleMesh>(frame, std::move(triangles));

@@ -27,12 +27,16 @@ PolySlab::PolySlab(const Transform& transform, double height, const std::vector<
     if (any_bulge) polygon_.arcs = build_arcs(vertices, bulges);
     remove_duplicate_vertices(polygon_);
     make_counter_clockwise(polygon_);
+    // A polygon without area bounds nothing; left as it is, the sign of the nearest edge would
+    // call a half-plane inside.
+    if (encloses_nothing(polygon_)) polygon_ = Polygon{};
 
     if (std::fabs(dilation) >= ZERO_LENGTH) {
         if (polygon_.has_arcs()) internal_error();
         polygon_ = offset_polygon(polygon_, miter_offsets(polygon_), dilation);
     }
-    if (!polygon_.has_arcs() && polygon_.size() > 0) edge_tree_ = std::make_shared<PolygonEdgeTree>(polygon_);
+    // The tree covers arc edges too, so that no query scans every edge.
+    if (polygon_.size() > 0) edge_tree_ = std::make_shared<PolygonEdgeTree>(polygon_);
 
     const std::vector<Vec2>& v = polygon_.vertices;
     const std::size_t n = v.size();
@@ -78,12 +82,14 @@ bool PolySlab::contains_section(const Vec2& q, double tol) const {
     if (!edge_tree_) return point_in_polygon(polygon_, q, tol);
     double dist = 0.0;
     bool unique = false;  // not needed here
+    if (polygon_.has_arcs()) return edge_tree_->contains(q, tol);
     nearest_edge_normal(*edge_tree_, ShiftedVertices{polygon_.vertices}, q, dist, unique, 0.0);
     return dist <= tol;
 }
 
 Vec2 PolySlab::planar_normal(const Vec3& p, double& dist, bool& unique, double tol) const {
     const Vec2 q{p.x, p.y};
+    if (edge_tree_ && polygon_.has_arcs()) return nearest_arc_edge_normal(*edge_tree_, q, dist, unique, tol);
     if (edge_tree_) return nearest_edge_normal(*edge_tree_, ShiftedVertices{polygon_.vertices}, q, dist, unique, tol);
     return nearest_edge_normal(polygon_, q, dist, unique, tol);
 }
@@ -155,6 +161,7 @@ bool PolySlab::cap_edge_at(const Vec2& q, double tol, int32_t& edge_axis) const 
         const int64_t e = edge_tree_->nearest_edge(q).first;
         if (e < 0) return false;
         const std::size_t k = static_cast<std::size_t>(e);
+        if (polygon_.has_arcs() && polygon_.arcs[k].valid) return false;
         return cap_edge_qualifies(v[k], v[(k + 1) % n], q, tol, edge_axis);
     }
     for (std::size_t i = 0; i < n; ++i) {

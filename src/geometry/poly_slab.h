@@ -26,6 +26,7 @@ public:
     const double dilation;
     // Interior angle of each vertex, in [0, 2π).
     const std::vector<double>& vertex_angles() const { return vertex_angles_; }
+    // Every non-empty polygon has one, arc edges included.
     bool has_tree() const { return edge_tree_ != nullptr; }
     const PolygonEdgeTree* edge_tree() const { return edge_tree_.get(); }
 

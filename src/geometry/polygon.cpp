@@ -96,6 +96,61 @@ double edge_distance(const Vertices& v, const ArcSegment* arcs, std::size_t k, c
 // The height y counts as h when it is within float_tolerance(y) of h.
 double snap(double y, double h) { return std::fabs(y - h) <= float_tolerance(y) ? h : y; }
 
+}  // namespace
+
+bool edge_flips_parity(const Vec2& start, const Vec2& end, const ArcSegment* arc_record, const Vec2& q, double tol,
+                       bool& on_edge) {
+    if (arc_record != nullptr && arc_record->valid) {
+        const ArcSegment& arc = *arc_record;
+        if (tol >= std::fabs(length(q - arc.centre) - arc.radius)) {
+            if (length(q - arc_point(arc, nearest_arc_angle(arc, q))) <= tol) {
+                on_edge = true;
+                return false;
+            }
+        }
+        bool flips = false;
+        for (int k = 0; k < arc.piece_count; ++k) {
+            const ArcPiece& piece = arc.pieces[k];
+            const double ya = snap(piece.start.y, q.y);
+            const double yb = snap(piece.end.y, q.y);
+            if ((ya > q.y) == (yb > q.y)) continue;
+            double x;
+            if (ya == q.y) {
+                x = piece.start.x;
+            } else if (yb == q.y) {
+                x = piece.end.x;
+            } else {
+                const double dy = q.y - arc.centre.y;
+                const double root = std::sqrt(std::max(0.0, arc.radius * arc.radius - dy * dy));
+                x = piece.right_half ? arc.centre.x + root : arc.centre.x - root;
+            }
+            if (x > q.x) flips = !flips;
+        }
+        return flips;
+    }
+    const Vec2 a = end;
+    const Vec2 b = start;
+    if (segment_distance(q, a, b) <= tol) {
+        on_edge = true;
+        return false;
+    }
+    const double yi = snap(a.y, q.y);
+    const double yj = snap(b.y, q.y);
+    if (yi == q.y && yj == q.y) {
+        if ((a.x > q.x) != (b.x > q.x)) on_edge = true;
+        return false;
+    }
+    if ((yi > q.y) == (yj > q.y)) return false;
+    const double x = a.x + (q.y - yi) * (b.x - a.x) / (yj - yi);
+    if (x == q.x) {
+        on_edge = true;
+        return false;
+    }
+    return x > q.x;
+}
+
+namespace {
+
 template <class Vertices>
 bool point_in_polygon_impl(const Vertices& v, const ArcSegment* arcs, const Vec2& q, double tol) {
     const std::size_t n = v.size();
@@ -103,43 +158,10 @@ bool point_in_polygon_impl(const Vertices& v, const ArcSegment* arcs, const Vec2
     bool inside = false;
     for (std::size_t i = 0; i < n; ++i) {
         const std::size_t j = i == 0 ? n - 1 : i - 1;
-        if (arcs != nullptr && arcs[j].valid) {
-            const ArcSegment& arc = arcs[j];
-            if (tol >= std::fabs(length(q - arc.centre) - arc.radius)) {
-                if (length(q - arc_point(arc, nearest_arc_angle(arc, q))) <= tol) return true;
-            }
-            for (int k = 0; k < arc.piece_count; ++k) {
-                const ArcPiece& piece = arc.pieces[k];
-                const double ya = snap(piece.start.y, q.y);
-                const double yb = snap(piece.end.y, q.y);
-                if ((ya > q.y) == (yb > q.y)) continue;
-                double x;
-                if (ya == q.y) {
-                    x = piece.start.x;
-                } else if (yb == q.y) {
-                    x = piece.end.x;
-                } else {
-                    const double dy = q.y - arc.centre.y;
-                    const double root = std::sqrt(std::max(0.0, arc.radius * arc.radius - dy * dy));
-                    x = piece.right_half ? arc.centre.x + root : arc.centre.x - root;
-                }
-                if (x > q.x) inside = !inside;
-            }
-            continue;
-        }
-        const Vec2 a = v[i];
-        const Vec2 b = v[j];
-        if (segment_distance(q, a, b) <= tol) return true;
-        const double yi = snap(a.y, q.y);
-        const double yj = snap(b.y, q.y);
-        if (yi == q.y && yj == q.y) {
-            if ((a.x > q.x) != (b.x > q.x)) return true;
-            continue;
-        }
-        if ((yi > q.y) == (yj > q.y)) continue;
-        const double x = a.x + (q.y - yi) * (b.x - a.x) / (yj - yi);
-        if (x == q.x) return true;
-        if (x > q.x) inside = !inside;
+        bool on_edge = false;
+        const bool flips = edge_flips_parity(v[j], v[i], arcs != nullptr ? &arcs[j] : nullptr, q, tol, on_edge);
+        if (on_edge) return true;
+        if (flips) inside = !inside;
     }
     return inside;
 }
@@ -245,16 +267,34 @@ std::vector<ArcSegment> build_arcs(const std::vector<Vec2>& vertices, const std:
 
 void remove_duplicate_vertices(Polygon& polygon) {
     std::vector<Vec2> vertices;
-    std::vector<ArcSegment> arcs;
+    // Per kept vertex, the input vertex whose outgoing edge the kept vertex's edge continues:
+    // dropping vertex i (next to the kept vertex k) removes the vanishing edge k -> i and leaves
+    // edge i -> i + 1 running from k, so that edge's arc is the one that survives.
+    std::vector<std::size_t> edge_of;
     vertices.reserve(polygon.vertices.size());
     for (std::size_t i = 0; i < polygon.vertices.size(); ++i) {
         const Vec2 v = polygon.vertices[i];
-        if (!vertices.empty() && length(v - vertices.back()) < ZERO_LENGTH) continue;
+        if (!vertices.empty() && length(v - vertices.back()) < ZERO_LENGTH) {
+            edge_of.back() = i;
+            continue;
+        }
         vertices.push_back(v);
-        if (polygon.has_arcs()) arcs.push_back(polygon.arcs[i]);
+        edge_of.push_back(i);
+    }
+    if (polygon.has_arcs()) {
+        bool moved = false;
+        std::vector<double> bulges(vertices.size(), 0.0);
+        for (std::size_t k = 0; k < vertices.size(); ++k) {
+            const ArcSegment& arc = polygon.arcs[edge_of[k]];
+            bulges[k] = arc.valid ? arc.bulge : 0.0;
+            moved = moved || edge_of[k] != k;
+        }
+        // An arc whose start vertex was dropped is rebuilt between its new end points.
+        if (moved) {
+            polygon.arcs = build_arcs(vertices, bulges);
+        }
     }
     polygon.vertices = std::move(vertices);
-    polygon.arcs = std::move(arcs);
 }
 
 double signed_area(const std::vector<Vec2>& v) {
@@ -265,6 +305,32 @@ double signed_area(const std::vector<Vec2>& v) {
         sum += prev.x * v[k].y - prev.y * v[k].x;
     }
     return 0.5 * sum;
+}
+
+bool encloses_nothing(const Polygon& polygon) {
+    for (const ArcSegment& arc : polygon.arcs)
+        if (arc.valid) return false;
+    const std::vector<Vec2>& v = polygon.vertices;
+    if (v.size() < 3) return true;
+    // The line through the first vertex and the vertex farthest from it.
+    const Vec2 origin = v.front();
+    Vec2 far;
+    double far_length = 0.0;
+    for (const Vec2& p : v) {
+        const double l = length(p - origin);
+        if (l > far_length) {
+            far_length = l;
+            far = p - origin;
+        }
+    }
+    if (!(far_length > 0.0)) return far_length == 0.0;  // all one point; NaN coordinates do not count
+    // Each vertex's sine of the angle off that line, against a few rounding units.
+    constexpr double ROUNDING = 8.0 * DBL_EPSILON;
+    for (const Vec2& p : v) {
+        const Vec2 d = p - origin;
+        if (!(std::fabs(cross(far, d)) <= ROUNDING * far_length * length(d))) return false;
+    }
+    return true;
 }
 
 void make_counter_clockwise(Polygon& polygon) {
@@ -323,10 +389,12 @@ Vec2 nearest_edge_normal(const ShiftedVertices& vertices, const Vec2& q, double&
     return nearest_edge_normal_impl(vertices, nullptr, q, dist, unique, tol);
 }
 
-Vec2 nearest_edge_normal(const PolygonEdgeTree& tree, const ShiftedVertices& v, const Vec2& q, double& dist,
-                         bool& unique, double tol) {
+namespace {
+
+// The tree version's answer for the found edge of the straight polygon `v`.
+Vec2 found_edge_normal(int64_t found, const ShiftedVertices& v, const Vec2& q, double& dist, bool& unique,
+                       double tol) {
     const std::size_t n = v.size();
-    const int64_t found = tree.nearest_edge(q).first;
     if (found < 0 || n == 0) {
         dist = 1e20;
         return {};
@@ -342,4 +410,82 @@ Vec2 nearest_edge_normal(const PolygonEdgeTree& tree, const ShiftedVertices& v, 
     }
     if (cross(a - q, b - q) > 0.0) dist = -dist;
     return {b.y - a.y, -(b.x - a.x)};
+}
+
+}  // namespace
+
+Vec2 nearest_edge_normal(const PolygonEdgeTree& tree, const ShiftedVertices& v, const Vec2& q, double& dist,
+                         bool& unique, double tol) {
+    return found_edge_normal(tree.nearest_edge(q).first, v, q, dist, unique, tol);
+}
+
+Vec2 nearest_shifted_edge_normal(const PolygonEdgeTree& tree, double shift, const Vec2& q, double& dist,
+                                 bool& unique, double tol) {
+    const ShiftedVertices v{tree.vertices(), &tree.offsets(), shift};
+    const std::size_t n = v.size();
+    const int64_t found = tree.nearest_edge(q, shift).first;
+    if (found < 0 || n == 0) {
+        dist = 1e20;
+        return {};
+    }
+    const std::size_t e = static_cast<std::size_t>(found);
+    const Vec2 a = v[e];
+    const Vec2 ab = v[(e + 1) % n] - a;
+    double t = dot(q - a, ab) / dot(ab, ab);
+    if (!(t > 0.0)) t = 0.0;
+    if (t > 1.0) t = 1.0;
+    const Vec2 near = a + ab * t;
+    const Vec2 direction{ab.y, -ab.x};
+    const double d = length(q - near);
+    // As in the scan: the side of the edge, or at a vertex the crossing test.
+    const bool inside = t == 0.0 || t == 1.0 ? tree.contains(q, 0.0, shift) : dot(q - near, direction) < 0.0;
+    dist = inside ? -d : d;
+    if (unique) {
+        const double next = segment_distance(q, v[(e + 1) % n], v[(e + 2) % n]);
+        const double prev = segment_distance(q, v[(e + n - 1) % n], v[e]);
+        if (tol >= std::fabs(d - next) || tol >= std::fabs(d - prev)) unique = false;
+    }
+    return direction;
+}
+
+Vec2 nearest_arc_edge_normal(const PolygonEdgeTree& tree, const Vec2& q, double& dist, bool& unique, double tol) {
+    const std::vector<Vec2>& v = tree.vertices();
+    const std::vector<ArcSegment>& arcs = tree.arcs();
+    const std::size_t n = v.size();
+    const auto [found, d] = tree.nearest_edge(q);
+    if (found < 0 || n == 0) {
+        dist = 1e20;
+        return {};
+    }
+    const std::size_t e = static_cast<std::size_t>(found);
+    // The nearest point of edge e, the edge's outward direction there, and whether the nearest
+    // point is one of the edge's vertices.
+    Vec2 near;
+    Vec2 direction;
+    bool at_vertex = false;
+    if (!arcs.empty() && arcs[e].valid) {
+        const double angle = nearest_arc_angle(arcs[e], q);
+        near = arc_point(arcs[e], angle);
+        direction = near - arcs[e].centre;
+        if (arcs[e].bulge < 0.0) direction = -direction;
+        at_vertex = angle == arcs[e].start_angle || angle == arcs[e].end_angle;
+    } else {
+        const Vec2 a = v[e];
+        const Vec2 ab = v[(e + 1) % n] - a;
+        double t = dot(q - a, ab) / dot(ab, ab);
+        if (!(t > 0.0)) t = 0.0;
+        if (t > 1.0) t = 1.0;
+        near = a + ab * t;
+        direction = {ab.y, -ab.x};
+        at_vertex = t == 0.0 || t == 1.0;
+    }
+    // As in the scan: the side of the edge, or at a vertex the crossing test.
+    const bool inside = at_vertex ? tree.contains(q, 0.0) : dot(q - near, direction) < 0.0;
+    dist = inside ? -d : d;
+    if (unique) {
+        const double next = tree.segment_distance(q, (e + 1) % n);
+        const double prev = tree.segment_distance(q, (e + n - 1) % n);
+        if (tol >= std::fabs(d - next) || tol >= std::fabs(d - prev)) unique = false;
+    }
+    return direction;
 }

@@ -73,6 +73,11 @@ void make_counter_clockwise(Polygon& polygon);
 // Signed area (positive for counter-clockwise order).
 double signed_area(const std::vector<Vec2>& vertices);
 
+// The polygon encloses no area: all its edges are straight and its vertices lie on one line
+// within rounding (fewer than three vertices, collinear vertices, a path that runs back over
+// itself). Such a polygon bounds nothing and is treated as empty by the slabs.
+bool encloses_nothing(const Polygon& polygon);
+
 // Per vertex, the direction along which the two adjacent edges move apart by one unit each:
 // the right-hand normal of the incoming edge, or the miter vector along the bisector (length
 // 1/cos of half the turn; no miter limit).
@@ -80,6 +85,13 @@ std::vector<Vec2> miter_offsets(const Polygon& polygon);
 
 // vertices + d·offsets; arcs are dropped.
 Polygon offset_polygon(const Polygon& polygon, const std::vector<Vec2>& offsets, double d);
+
+// One edge's part in point_in_polygon(), for the edge from `start` to `end` (an arc when `arc` is
+// a valid record): sets on_edge when q lies on it (within tol, on the ray's line inside a
+// horizontal edge, or exactly at the crossing); otherwise answers whether the edge flips the
+// parity of the ray from q towards +x.
+bool edge_flips_parity(const Vec2& start, const Vec2& end, const ArcSegment* arc, const Vec2& q, double tol,
+                       bool& on_edge);
 
 // q lies inside the polygon or within tol of its boundary (ray crossing parity towards +x).
 // An empty polygon contains nothing.
@@ -99,6 +111,16 @@ Vec2 nearest_edge_normal(const ShiftedVertices& vertices, const Vec2& q, double&
 // measured on `vertices`, which must have as many vertices as the tree.
 Vec2 nearest_edge_normal(const PolygonEdgeTree& tree, const ShiftedVertices& vertices, const Vec2& q,
                          double& dist, bool& unique, double tol);
+
+// The scan's answer for the straight polygon moved to tree vertices + shift·tree offsets (the
+// tree must have offsets), found through the tree: the nearest edge is searched on the moved
+// edges themselves; the sign is the side of that edge, or at a vertex the crossing test.
+Vec2 nearest_shifted_edge_normal(const PolygonEdgeTree& tree, double shift, const Vec2& q, double& dist,
+                                 bool& unique, double tol);
+
+// The scan's answer for a polygon with arcs, found through the tree built over it (arcs
+// included): the sign is the side of the nearest edge, or at a vertex the crossing test.
+Vec2 nearest_arc_edge_normal(const PolygonEdgeTree& tree, const Vec2& q, double& dist, bool& unique, double tol);
 
 // Distance from q to the segment a-b (projection clamped to the segment).
 double segment_distance(const Vec2& q, const Vec2& a, const Vec2& b);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include "common/tolerance.h"
 
@@ -26,37 +27,95 @@ double squared_segment_distance(const Vec2& q, const Vec2& a, const Vec2& b) {
 
 }  // namespace
 
+PolygonEdgeTree::PolygonEdgeTree(const Polygon& polygon, const std::vector<Vec2>& offsets) {
+    vertices_ = polygon.vertices;
+    arcs_ = polygon.arcs;
+    offsets_ = offsets;
+    if (offsets_.size() != vertices_.size()) offsets_.clear();
+    build();
+}
+
 void PolygonEdgeTree::rebuild(const Polygon& polygon) {
     vertices_ = polygon.vertices;
+    arcs_ = polygon.arcs;
+    offsets_.clear();
+    build();
+}
+
+namespace {
+
+// Largest distance from c to a point of the arc: the far side of its circle when that lies in
+// the sweep, otherwise an end point.
+double farthest_on_arc(const ArcSegment& arc, const Vec2& c, const Vec2& a, const Vec2& b) {
+    const Vec2 away = arc.centre - c;
+    const double l = length(away);
+    double far = std::max(length(a - c), length(b - c));
+    if (l > 0.0) {
+        const double angle = std::atan2(away.y, away.x);
+        if (angle_in_sweep(arc, angle < 0.0 ? angle + 2.0 * std::numbers::pi : angle)) far = std::max(far, l + arc.radius);
+    } else {
+        far = std::max(far, arc.radius);
+    }
+    return far;
+}
+
+}  // namespace
+
+void PolygonEdgeTree::build() {
     nodes_.clear();
     const std::size_t n = vertices_.size();
     if (n == 0) return;
-
+    const bool arcs = !arcs_.empty();
+    const bool offsets = !offsets_.empty();
+    // An edge with a non-finite end point has no distance and is never the nearest; it is left
+    // out, so that it cannot spoil the centres and bounds of the nodes either.
+    auto finite = [](const Vec2& v) { return std::isfinite(v.x) && std::isfinite(v.y); };
     Node root;
     Vec2 sum;
-    for (const Vec2& v : vertices_) sum = sum + v;
-    root.centre = sum * (1.0 / static_cast<double>(n));
+    std::size_t finite_count = 0;
+    for (const Vec2& v : vertices_) {
+        if (!finite(v)) continue;
+        sum = sum + v;
+        ++finite_count;
+    }
+    root.centre = finite_count > 0 ? sum * (1.0 / static_cast<double>(finite_count)) : Vec2{};
     double extent = 0.0;
-    for (const Vec2& v : vertices_) extent = std::max({extent, std::fabs(v.x - root.centre.x), std::fabs(v.y - root.centre.y)});
+    for (const Vec2& v : vertices_)
+        if (finite(v)) extent = std::max({extent, std::fabs(v.x - root.centre.x), std::fabs(v.y - root.centre.y)});
     root.half_size = 1.01 * extent;
-    root.edges.resize(n);
-    for (std::size_t i = 0; i < n; ++i) root.edges[i] = static_cast<uint32_t>(i);
+    root.edges.reserve(n);
+    for (std::size_t i = 0; i < n; ++i)
+        if (finite(vertices_[i]) && finite(vertices_[(i + 1) % n])) root.edges.push_back(static_cast<uint32_t>(i));
     nodes_.push_back(std::move(root));
 
     // Nodes are processed in the order they were appended: children after all their siblings.
     for (std::size_t index = 0; index < nodes_.size(); ++index) {
         Node& node = nodes_[index];
         double radius = 0.0;
+        double reach = 0.0;
         Vec2 lo{1e300, 1e300};
         Vec2 hi{-1e300, -1e300};
         for (uint32_t e : node.edges) {
-            for (const Vec2& p : {vertices_[e], vertices_[(e + 1) % n]}) {
+            const std::size_t f = (e + 1) % n;
+            for (const Vec2& p : {vertices_[e], vertices_[f]}) {
                 radius = std::max(radius, length(p - node.centre));
                 lo = {std::min(lo.x, p.x), std::min(lo.y, p.y)};
                 hi = {std::max(hi.x, p.x), std::max(hi.y, p.y)};
             }
+            if (arcs && arcs_[e].valid) {
+                radius = std::max(radius, farthest_on_arc(arcs_[e], node.centre, vertices_[e], vertices_[f]));
+                for (int k = 0; k < 4; ++k) {
+                    const double angle = k * 0.5 * std::numbers::pi;
+                    if (!angle_in_sweep(arcs_[e], angle)) continue;
+                    const Vec2 p = arc_point(arcs_[e], angle);
+                    lo = {std::min(lo.x, p.x), std::min(lo.y, p.y)};
+                    hi = {std::max(hi.x, p.x), std::max(hi.y, p.y)};
+                }
+            }
+            if (offsets) reach = std::max({reach, length(offsets_[e]), length(offsets_[f])});
         }
         node.radius = radius;
+        node.offset_reach = reach;
         node.box_min = {lo.x - float_tolerance(lo.x), lo.y - float_tolerance(lo.y)};
         node.box_max = {hi.x + float_tolerance(hi.x), hi.y + float_tolerance(hi.y)};
         if (node.edges.size() <= LEAF_EDGES || node.depth >= MAX_DEPTH) continue;
@@ -100,16 +159,25 @@ void PolygonEdgeTree::rebuild(const Polygon& polygon) {
     }
 }
 
-double PolygonEdgeTree::segment_distance(const Vec2& q, std::size_t edge) const {
+double PolygonEdgeTree::squared_edge_distance(const Vec2& q, std::size_t edge) const {
     const std::size_t n = vertices_.size();
-    return std::sqrt(squared_segment_distance(q, vertices_[edge], vertices_[(edge + 1) % n]));
+    if (!arcs_.empty() && arcs_[edge].valid) {
+        const Vec2 d = q - arc_point(arcs_[edge], nearest_arc_angle(arcs_[edge], q));
+        return dot(d, d);
+    }
+    return squared_segment_distance(q, vertices_[edge], vertices_[(edge + 1) % n]);
 }
 
-void PolygonEdgeTree::search(uint32_t index, const Vec2& q, double& best_sq, int64_t& best) const {
+double PolygonEdgeTree::segment_distance(const Vec2& q, std::size_t edge) const {
+    return std::sqrt(squared_edge_distance(q, edge));
+}
+
+template <class Distance>
+void PolygonEdgeTree::search(uint32_t index, const Vec2& q, double reach_factor, const Distance& squared_distance,
+                             double& best_sq, int64_t& best) const {
     const Node& node = nodes_[index];
-    const std::size_t n = vertices_.size();
     for (uint32_t e : node.edges) {
-        const double d = squared_segment_distance(q, vertices_[e], vertices_[(e + 1) % n]);
+        const double d = squared_distance(e);
         if (d < best_sq) {
             best_sq = d;
             best = e;
@@ -121,7 +189,9 @@ void PolygonEdgeTree::search(uint32_t index, const Vec2& q, double& best_sq, int
     const double best_dist = std::sqrt(best_sq);
     for (int c = 0; c < node.child_count; ++c) {
         const Node& child = nodes_[node.children[c]];
-        const double bound = length(q - child.centre) - child.radius;
+        // Moved end points stay within reach_factor·offset_reach of their place in the tree.
+        double bound = length(q - child.centre) - child.radius;
+        if (reach_factor != 0.0) bound -= reach_factor * child.offset_reach;
         if (bound < best_dist) order[count++] = {bound, node.children[c]};
     }
     // Insertion sort by (bound, child index): at most a handful of children.
@@ -129,30 +199,95 @@ void PolygonEdgeTree::search(uint32_t index, const Vec2& q, double& best_sq, int
         for (int j = i; j > 0 && order[j] < order[j - 1]; --j) std::swap(order[j], order[j - 1]);
     for (int c = 0; c < count; ++c) {
         if (order[c].first >= std::sqrt(best_sq)) continue;
-        search(order[c].second, q, best_sq, best);
+        search(order[c].second, q, reach_factor, squared_distance, best_sq, best);
     }
 }
+
+namespace {
+
+// Moves a nearest edge e of the straight polygon `v` to the neighbouring edge that q projects
+// onto when q is nearest to one of e's vertices.
+template <class Vertices>
+std::size_t adjust_to_projection(const Vertices& v, std::size_t e, const Vec2& q) {
+    const std::size_t n = v.size();
+    const std::size_t prev = (e + n - 1) % n;
+    const std::size_t next = (e + 1) % n;
+    const Vec2 d = unit(v[next] - v[e]);
+    const double before = dot(q - v[e], d);
+    const double beyond = dot(q - v[next], d);
+    if (before < 0.0 && dot(q - v[e], unit(v[prev] - v[e])) > before) return prev;
+    if (beyond > 0.0 && dot(q - v[next], unit(v[(e + 2) % n] - v[next])) > -beyond) return next;
+    return e;
+}
+
+}  // namespace
 
 std::pair<int64_t, double> PolygonEdgeTree::nearest_edge(const Vec2& q) const {
     const std::size_t n = vertices_.size();
     if (nodes_.empty() || n == 0) return {-1, 1e20};
     double best_sq = 1e20 * 1e20;
     int64_t best = -1;
-    search(0, q, best_sq, best);
+    search(0, q, 0.0, [&](uint32_t e) { return squared_edge_distance(q, e); }, best_sq, best);
     if (best < 0) return {-1, 1e20};
-
+    if (!arcs_.empty()) return {best, std::sqrt(best_sq)};
     // A point nearest to a vertex gets the edge it projects onto.
-    const std::size_t e = static_cast<std::size_t>(best);
-    const std::size_t prev = (e + n - 1) % n;
-    const std::size_t next = (e + 1) % n;
-    const Vec2 d = unit(vertices_[next] - vertices_[e]);
-    const double before = dot(q - vertices_[e], d);
-    const double beyond = dot(q - vertices_[next], d);
-    std::size_t chosen = e;
-    if (before < 0.0 && dot(q - vertices_[e], unit(vertices_[prev] - vertices_[e])) > before) {
-        chosen = prev;
-    } else if (beyond > 0.0 && dot(q - vertices_[next], unit(vertices_[(e + 2) % n] - vertices_[next])) > -beyond) {
-        chosen = next;
-    }
+    const std::size_t chosen = adjust_to_projection(vertices_, static_cast<std::size_t>(best), q);
     return {static_cast<int64_t>(chosen), segment_distance(q, chosen)};
+}
+
+std::pair<int64_t, double> PolygonEdgeTree::nearest_edge(const Vec2& q, double shift) const {
+    const std::size_t n = vertices_.size();
+    if (nodes_.empty() || n == 0 || offsets_.size() != n) return {-1, 1e20};
+    const ShiftedVertices v{vertices_, &offsets_, shift};
+    double best_sq = 1e20 * 1e20;
+    int64_t best = -1;
+    search(0, q, std::fabs(shift), [&](uint32_t e) { return squared_segment_distance(q, v[e], v[(e + 1) % n]); },
+           best_sq, best);
+    if (best < 0) return {-1, 1e20};
+    const std::size_t chosen = adjust_to_projection(v, static_cast<std::size_t>(best), q);
+    return {static_cast<int64_t>(chosen), std::sqrt(squared_segment_distance(q, v[chosen], v[(chosen + 1) % n]))};
+}
+
+template <class Vertices>
+bool PolygonEdgeTree::ray_parity(uint32_t index, const Vertices& v, const Vec2& q, double move, double snap,
+                                 bool& on_edge) const {
+    const Node& node = nodes_[index];
+    const double widen = move * node.offset_reach + snap;
+    // The ray {(x, q.y) : x >= q.x} misses the node's (widened) box: no edge of it can cross.
+    if (!(q.y >= node.box_min.y - widen && q.y <= node.box_max.y + widen && q.x <= node.box_max.x + widen)) return false;
+    const std::size_t n = v.size();
+    bool parity = false;
+    for (uint32_t e : node.edges) {
+        const ArcSegment* arc = arcs_.empty() ? nullptr : &arcs_[e];
+        if (edge_flips_parity(v[e], v[(e + 1) % n], arc, q, 0.0, on_edge)) parity = !parity;
+        if (on_edge) return false;
+    }
+    for (int c = 0; c < node.child_count; ++c) {
+        if (ray_parity(node.children[c], v, q, move, snap, on_edge)) parity = !parity;
+        if (on_edge) return false;
+    }
+    return parity;
+}
+
+bool PolygonEdgeTree::contains(const Vec2& q, double tol) const {
+    if (nodes_.empty()) return false;
+    if (nearest_edge(q).second <= tol) return true;
+    bool on_edge = false;
+    const bool parity = ray_parity(0, vertices_, q, 0.0, 0.0, on_edge);
+    return on_edge || parity;
+}
+
+bool PolygonEdgeTree::contains(const Vec2& q, double tol, double shift) const {
+    if (nodes_.empty() || offsets_.size() != vertices_.size()) return false;
+    if (nearest_edge(q, shift).second <= tol) return true;
+    // Moved end points stay within |shift|·offset_reach of the boxes; the heights they snap to
+    // the ray within their own float tolerance, which grows with the move.
+    const Node& root = nodes_[0];
+    const double move = std::fabs(shift);
+    const double scale =
+        std::max({std::fabs(root.box_min.y), std::fabs(root.box_max.y), std::fabs(q.y)}) + move * root.offset_reach;
+    bool on_edge = false;
+    const bool parity =
+        ray_parity(0, ShiftedVertices{vertices_, &offsets_, shift}, q, move, float_tolerance(scale), on_edge);
+    return on_edge || parity;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
+#include <string>
 
 #include <CDT.h>
 
@@ -14,6 +15,10 @@ namespace {
 // Strips cut from one side wall at most; a wall whose remaining width keeps shrinking towards
 // zero would otherwise be cut without end.
 constexpr int MAX_STRIPS = 4096;
+// Strips cut from all the side walls of one slab together, shared out evenly between the
+// walls. The strips of one wall number about its height over twice its width, which for a
+// polygon of n short edges grows like n: without a budget the walls would hold n² triangles.
+constexpr int WALL_STRIP_BUDGET = 1 << 16;
 
 double distance(const Vec3& a, const Vec3& b) { return length(b - a); }
 
@@ -21,7 +26,8 @@ Vec3 lerp(const Vec3& a, const Vec3& b, double t) { return a + (b - a) * t; }
 
 class WallBuilder {
 public:
-    explicit WallBuilder(std::vector<TriangleRecord>& out) : out_(out) {}
+    // Each wall is cut into at most max_strips strips.
+    WallBuilder(std::vector<TriangleRecord>& out, int max_strips) : out_(out), max_strips_(max_strips) {}
 
     void triangle(const Vec3& a, const Vec3& b, const Vec3& c) { out_.emplace_back(a, b, c); }
 
@@ -83,15 +89,19 @@ public:
 
 private:
     // Strips across the two long sides adjacent to the short side q0-q1, each about twice as
-    // long as it is wide.
+    // long as it is wide, but none shorter than the wall's longer side over (max_strips + 1),
+    // so that there are at most max_strips of them.
     void strips(const Vec3 (&q)[4]) {
         Vec3 f = q[0];
         Vec3 g = q[1];
-        for (int count = 0; count < MAX_STRIPS; ++count) {
+        const double shortest_strip = std::max(distance(q[0], q[3]), distance(q[1], q[2])) / (max_strips_ + 1.0);
+        for (int count = 0; count < max_strips_; ++count) {
             const double width = distance(f, g);
-            const double r = std::max(distance(f, q[3]), distance(g, q[2])) / (2.0 * width);
+            const double remaining = std::max(distance(f, q[3]), distance(g, q[2]));
+            const double r = remaining / (2.0 * width);
             if (!(r > 1.0)) break;
-            const double c = 1.0 / std::max(2.0, r);
+            const double c = std::max(1.0 / std::max(2.0, r), shortest_strip / remaining);
+            if (!(c < 1.0)) break;
             const Vec3 f_next = lerp(f, q[3], c);
             const Vec3 g_next = lerp(g, q[2], c);
             quad(f, g, g_next, f_next);
@@ -102,6 +112,7 @@ private:
     }
 
     std::vector<TriangleRecord>& out_;
+    int max_strips_;
 };
 
 // Coordinates beyond this (micrometres) are rejected: the triangulation squares them.
@@ -129,7 +140,8 @@ void cap(const std::vector<Vec2>& section, double z, bool up, std::vector<Triang
     std::vector<CDT::V2d<double>> points;
     points.reserve(ring.size());
     for (const Vec2& v : ring) points.emplace_back(v.x, v.y);
-    cdt.insertVertices(points);
+    // The library's errors (crossing or overlapping ring edges, a vertex repeated away from its
+    // neighbours) mean that the outline bounds no surface: a malformed polygon.
     std::vector<CDT::Edge> edges;
     edges.reserve(ring.size());
     const auto n = static_cast<CDT::VertInd>(ring.size());
@@ -137,8 +149,13 @@ void cap(const std::vector<Vec2>& section, double z, bool up, std::vector<Triang
         const CDT::VertInd i = j == 0 ? n - 1 : j - 1;
         edges.emplace_back(std::min(i, j), std::max(i, j));
     }
-    cdt.conformToEdges(edges);
-    cdt.eraseOuterTriangles();
+    try {
+        cdt.insertVertices(points);
+        cdt.conformToEdges(edges);
+        cdt.eraseOuterTriangles();
+    } catch (const CDT::Error& e) {
+        throw std::invalid_argument(std::string("slab cap cannot be triangulated: ") + e.what());
+    }
 
     for (const CDT::Triangle& t : cdt.triangles) {
         const auto& a = cdt.vertices[t.vertices[0]];
@@ -168,17 +185,19 @@ std::vector<TriangleRecord> triangulate_slab(const std::vector<Vec2>& vertices, 
     snap_collapsed_corners(bottom);
     snap_collapsed_corners(top);
 
-    const double z_bottom = -height / 2.0;
-    const double z_top = height / 2.0;
+    const double z_bottom = sections.z_bottom;
+    const double z_top = sections.z_top;
     std::vector<TriangleRecord> triangles;
-    WallBuilder walls(triangles);
     const std::size_t n = bottom.size();
+    const int max_strips = static_cast<int>(std::min<std::size_t>(MAX_STRIPS, WALL_STRIP_BUDGET / std::max<std::size_t>(n, 1)));
+    WallBuilder walls(triangles, max_strips);
     for (std::size_t m = 0; m < n; ++m) {
         const std::size_t prev = (m + n - 1) % n;
         walls.wall({bottom[prev].x, bottom[prev].y, z_bottom}, {bottom[m].x, bottom[m].y, z_bottom},
                    {top[m].x, top[m].y, z_top}, {top[prev].x, top[prev].y, z_top});
     }
-    cap(bottom, z_bottom, false, triangles);
-    cap(top, z_top, true, triangles);
+    // A section that has collapsed encloses nothing and gets no cap: the walls meet there.
+    if (!sections.bottom_collapsed) cap(bottom, z_bottom, false, triangles);
+    if (!sections.top_collapsed) cap(top, z_top, true, triangles);
     return triangles;
 }

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -406,6 +408,90 @@ TEST(StructureMapThreads, SlicedShapesArePreparedOncePerSliceAlongTheirAxis) {
     EXPECT_EQ(map.at(2 * 2, 0, 0), 0);
     EXPECT_EQ(map.at(2 * 5 + 1, 0, 0), 0);
     EXPECT_EQ(map.at(2 * 6, 0, 0), -1);
+}
+
+// An L-shaped slab (non-convex, so it is painted slice by slice) extruded along x between
+// x = -0.5 and 0.5, sidewall angle 0.2. Its polygon lies in the world (y, z) plane; at height
+// h = x the L of the rectangles [0, 2] x [0, 1] and [0, 1] x [0, 2] has every side moved
+// inwards by h·tan(0.2).
+const char* const SLOPED_L_ALONG_X =
+    R"({"type": "PolySlab", "axis": "x", "z_cent": 0.0, "z_size": 1.0, "sidewall_angle": 0.2,
+        "vertices": [[0, 0], [2, 0], [2, 1], [1, 1], [1, 2], [0, 2]]})";
+
+// Inside the sloped L at a world point, and how far the point is from the L's surface along the
+// coordinate axes (positions nearer than a margin are not compared).
+struct SlopedLOracle {
+    bool inside = false;
+    double clearance = 0.0;
+};
+
+SlopedLOracle sloped_l_along_x(const Vec3& p) {
+    const double s = p.x * std::tan(0.2);
+    auto in_rect = [&](double y0, double y1, double z0, double z1, double& clear) {
+        const double dy = std::min(p.y - y0, y1 - p.y);
+        const double dz = std::min(p.z - z0, z1 - p.z);
+        clear = std::min(std::fabs(dy), std::fabs(dz));
+        return dy >= 0.0 && dz >= 0.0;
+    };
+    double c1 = 0.0, c2 = 0.0;
+    const bool r1 = in_rect(s, 2.0 - s, s, 1.0 - s, c1);
+    const bool r2 = in_rect(s, 1.0 - s, s, 2.0 - s, c2);
+    SlopedLOracle o;
+    o.inside = std::fabs(p.x) <= 0.5 && (r1 || r2);
+    o.clearance = std::min({std::fabs(std::fabs(p.x) - 0.5), r1 || r2 ? std::max(r1 ? c1 : 0.0, r2 ? c2 : 0.0)
+                                                                     : std::min(c1, c2)});
+    return o;
+}
+
+// Positions of the map whose painting disagrees with `inside`, and positions compared.
+std::pair<int64_t, int64_t> disagreements(const StructureMap& map, const Grid& grid,
+                                          SlopedLOracle (*oracle)(const Vec3&)) {
+    int64_t wrong = 0, compared = 0;
+    const Span& span = map.span;
+    for (int64_t X = 0; X <= 2 * (span[1] - span[0]) + 1; ++X)
+        for (int64_t Y = 0; Y <= 2 * (span[3] - span[2]) + 1; ++Y)
+            for (int64_t Z = 0; Z <= 2 * (span[5] - span[4]) + 1; ++Z) {
+                const std::array<int64_t, 3> doubled = {X, Y, Z};
+                Vec3 p;
+                for (int a = 0; a < 3; ++a) {
+                    const std::size_t i = static_cast<std::size_t>(span[2 * a] + doubled[a] / 2);
+                    p[a] = doubled[a] % 2 == 0 ? grid.boundaries[a][i] : grid.duals[a][i];
+                }
+                const SlopedLOracle o = oracle(p);
+                if (o.clearance < 1e-4) continue;
+                ++compared;
+                wrong += (map.at(X, Y, Z) == 0) != o.inside;
+            }
+    return {wrong, compared};
+}
+
+TEST(StructureMapSlices, EveryShapeIsSlicedAlongTheAxisOfItsOwnSectionsWhateverItsWrapperSays) {
+    const Grid grid = make_grid({steps(-0.7, 0.1, 14), steps(-0.35, 0.1, 27), steps(-0.35, 0.1, 27)});
+    const std::string slab = SLOPED_L_ALONG_X;
+    const std::string far_box = R"({"type": "Box", "x_cent": 0, "y_cent": 9, "z_cent": 9,
+                                    "x_span": 0.1, "y_span": 0.1, "z_span": 0.1})";
+    const std::string identity = "[[1, 0, 0, 0], [0, 1, 0, 0], [0, 0, 1, 0], [0, 0, 0, 1]]";
+    const std::string cases[] = {
+        slab,
+        R"({"type": "GeometryGroup", "axis": "z", "geometries": [)" + slab + "]}",
+        R"({"type": "GeometryGroup", "axis": "y", "geometries": [)" + far_box + ", " + slab + "]}",
+        R"({"type": "ClipOperation", "axis": "z", "operation": "union", "operand_a": )" + far_box +
+            R"(, "operand_b": )" + slab + "}",
+        R"({"type": "ClipOperation", "axis": "y", "operation": "difference", "operand_a": )" + slab +
+            R"(, "operand_b": )" + far_box + "}",
+        R"({"type": "Transformed", "axis": "z", "transform": )" + identity + R"(, "geometry": )" + slab + "}",
+        R"({"type": "Transformed", "axis": "y", "transform": )" + identity +
+            R"(, "geometry": {"type": "GeometryGroup", "geometries": [)" + slab + "]}}",
+    };
+    for (const std::string& json : cases) {
+        SimulationSpec spec = spec_with_media({{{-0.7, 0.7}, {-0.35, 2.35}, {-0.35, 2.35}}});
+        spec.structures.push_back(structure_of(json.c_str()));
+        ASSERT_TRUE(spec.structures.back()->geometry->uses_slices()) << json;
+        const StructureMap map = paint(grid, spec, full_span(grid), 2);
+        const auto [wrong, compared] = disagreements(map, grid, sloped_l_along_x);
+        EXPECT_GT(compared, 40000) << json;
+        EXPECT_EQ(wrong, 0) << json;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

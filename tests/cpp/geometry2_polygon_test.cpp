@@ -76,7 +76,7 @@ TEST(PolygonCleaning, ClockwiseInputIsReversedWithItsArcsKept) {
     EXPECT_EQ(ccw.vertices, square(1.0).vertices);
 }
 
-TEST(PolygonCleaning, NearDuplicateVerticesCollapseAndArcsMoveWithTheirVertex) {
+TEST(PolygonCleaning, NearDuplicateVerticesCollapseAndTheSurvivingEdgesKeepTheirArcs) {
     Polygon p;
     p.vertices = {{0, 0}, {1e-8, 0}, {1, 0}, {1, 1}, {1 + 5e-8, 1}};
     p.arcs = build_arcs(p.vertices, {0.0, 0.0, 0.5, 0.0, 0.0});
@@ -86,6 +86,19 @@ TEST(PolygonCleaning, NearDuplicateVerticesCollapseAndArcsMoveWithTheirVertex) {
     ASSERT_EQ(p.arcs.size(), 3u);
     EXPECT_TRUE(p.arcs[1].valid);  // the arc of vertex (1, 0)
     EXPECT_FALSE(p.arcs[0].valid);
+    // Dropping (1 + 1e-8, 0) removes the vanishing edge from (1, 0) and its bulge 0.4; the edge
+    // to (1, 1) keeps its bulge 0.5, now starting at (1, 0).
+    Polygon r;
+    r.vertices = {{0, 0}, {1, 0}, {1 + 1e-8, 0}, {1, 1}};
+    r.arcs = build_arcs(r.vertices, {0.0, 0.4, 0.5, 0.0});
+    remove_duplicate_vertices(r);
+    ASSERT_EQ(r.vertices.size(), 3u);
+    ASSERT_EQ(r.arcs.size(), 3u);
+    ASSERT_TRUE(r.arcs[1].valid);
+    EXPECT_EQ(r.arcs[1].bulge, 0.5);
+    const ArcSegment expected = build_arcs({{1, 0}, {1, 1}}, {0.5})[0];
+    EXPECT_EQ(r.arcs[1].centre, expected.centre);
+    EXPECT_EQ(r.arcs[1].radius, expected.radius);
     // Vertices 1e-6 apart are kept.
     Polygon q;
     q.vertices = {{0, 0}, {1e-6, 0}, {1, 1}};
@@ -319,6 +332,22 @@ TEST(PolygonEdgeTree, SplitsAbove20EdgesAndAgreesWithTheBruteForceScan) {
     }
 }
 
+TEST(PolygonCleaning, OnlyPolygonsOnOneLineEncloseNothing) {
+    auto of = [](std::vector<Vec2> v) { return Polygon{std::move(v), {}}; };
+    EXPECT_TRUE(encloses_nothing(of({})));
+    EXPECT_TRUE(encloses_nothing(of({{1, 1}, {3, 2}})));
+    // Coordinates that are not representable: the cross products differ by rounding only.
+    EXPECT_TRUE(encloses_nothing(of({{0, 0}, {0.1, 0.3}, {0.2, 0.6}, {0.7, 2.1}})));
+    EXPECT_TRUE(encloses_nothing(of({{5, 5}, {5, 5}, {5, 5}})));
+    // A thin but real sliver, and a path that retraces itself off one line, keep their rules.
+    EXPECT_FALSE(encloses_nothing(of({{0, 0}, {1, 0}, {0.5, 1e-9}})));
+    EXPECT_FALSE(encloses_nothing(of({{0, 0}, {1, 0}, {1, 1}, {1, 0}})));
+    // Arcs may enclose area between collinear vertices.
+    Polygon disc = of({{0, 0}, {2, 0}});
+    disc.arcs = build_arcs(disc.vertices, {1.0, 1.0});
+    EXPECT_FALSE(encloses_nothing(disc));
+}
+
 TEST(PolygonEdgeTree, InseparableOrNanEdgesStopSplitting) {
     // 40 edges alternating between two points share one midpoint.
     Polygon zigzag;
@@ -331,8 +360,116 @@ TEST(PolygonEdgeTree, InseparableOrNanEdgesStopSplitting) {
     nan.vertices[3] = {NAN, NAN};
     const PolygonEdgeTree nan_tree(nan);
     for (const PolygonEdgeTree::Node& node : nan_tree.nodes()) EXPECT_LE(node.depth, PolygonEdgeTree::MAX_DEPTH);
-    nan_tree.nearest_edge({0.0, 0.0});  // answers without crashing
+    // The two edges at the NaN vertex never count as nearest: the answer is the nearest of the
+    // finite edges, at the distance measured by hand (apothem cos(π/30) of the unit 30-gon).
+    const double apothem = std::cos(PI / 30);
+    const Vec2 mid15 = (nan.vertices[15] + nan.vertices[16]) * 0.5;
+    const auto [near15, d15] = nan_tree.nearest_edge(mid15 * 0.9);
+    EXPECT_EQ(near15, 15);
+    EXPECT_NEAR(d15, 0.1 * apothem, 1e-12);
+    const auto [at_centre, d_centre] = nan_tree.nearest_edge({0.0, 0.0});
+    EXPECT_TRUE(at_centre >= 0 && at_centre < 30 && at_centre != 2 && at_centre != 3) << at_centre;
+    EXPECT_NEAR(d_centre, apothem, 1e-12);
+    // Next to the NaN vertex, the nearest finite edges are its neighbours' edges 1 and 4.
+    const auto [near_gap, d_gap] = nan_tree.nearest_edge((nan.vertices[2] + nan.vertices[4]) * 0.5);
+    EXPECT_TRUE(near_gap == 1 || near_gap == 4) << near_gap;
+    EXPECT_TRUE(std::isfinite(d_gap));
 
     const PolygonEdgeTree empty{Polygon{}};
     EXPECT_EQ(empty.nearest_edge({0, 0}).first, -1);
+}
+
+namespace {
+
+// A flower of n vertices, r = 1 + 0.3·sin(5θ) (non-convex), counter-clockwise.
+Polygon flower(int n) {
+    Polygon p;
+    for (int k = 0; k < n; ++k) {
+        const double a = 2 * PI * k / n;
+        const double r = 1.0 + 0.3 * std::sin(5 * a);
+        p.vertices.push_back({r * std::cos(a), r * std::sin(a)});
+    }
+    return p;
+}
+
+}  // namespace
+
+TEST(PolygonEdgeTree, ArcEdgesGiveTheAnswersOfTheScanOverEveryEdge) {
+    // Every third edge straight, the others arcs bulging out and in; 60 and 600 edges (split
+    // trees), plus the half-disc square of the arc test.
+    std::vector<Polygon> polygons;
+    for (int n : {60, 600}) {
+        Polygon p = flower(n);
+        std::vector<double> bulges(n);
+        for (int k = 0; k < n; ++k) bulges[k] = k % 3 == 0 ? 0.0 : (k % 3 == 1 ? 0.4 : -0.3);
+        p.arcs = build_arcs(p.vertices, bulges);
+        polygons.push_back(p);
+    }
+    Polygon square;
+    square.vertices = {{0, 0}, {2, 0}, {2, 2}, {0, 2}};
+    square.arcs = build_arcs(square.vertices, {0.5, 0, 1.0, -0.5});
+    polygons.push_back(square);
+
+    std::mt19937 rng(15);
+    std::uniform_real_distribution<double> coord(-1.6, 2.4);
+    for (const Polygon& p : polygons) {
+        const PolygonEdgeTree tree(p);
+        int inside = 0;
+        for (int i = 0; i < 4000; ++i) {
+            const Vec2 q{coord(rng), coord(rng)};
+            double d_tree = 0.0, d_scan = 0.0;
+            bool u_tree = true, u_scan = true;
+            const Vec2 n_tree = nearest_arc_edge_normal(tree, q, d_tree, u_tree, 1e-9);
+            const Vec2 n_scan = nearest_edge_normal(p, q, d_scan, u_scan, 1e-9);
+            ASSERT_NEAR(d_tree, d_scan, 1e-12) << q.x << ", " << q.y;
+            // The crossing test is the independent judge of inside.
+            const bool in = point_in_polygon(p, q, 0.0);
+            if (std::fabs(d_scan) > 1e-9) EXPECT_EQ(d_tree < 0.0, in) << q.x << ", " << q.y;
+            inside += in;
+            EXPECT_EQ(tree.contains(q, 1e-9), point_in_polygon(p, q, 1e-9));
+            EXPECT_EQ(tree.contains(q, 0.02), point_in_polygon(p, q, 0.02));
+            EXPECT_EQ(u_tree, u_scan);
+            if (u_tree && u_scan) {
+                EXPECT_NEAR(n_tree.x * n_scan.y - n_tree.y * n_scan.x, 0.0, 1e-9 * std::hypot(n_tree.x, n_tree.y) *
+                                                                             std::hypot(n_scan.x, n_scan.y));
+                EXPECT_GT(n_tree.x * n_scan.x + n_tree.y * n_scan.y, 0.0);
+            }
+        }
+        EXPECT_GT(inside, 400);
+    }
+}
+
+TEST(PolygonEdgeTree, ShiftedSearchFindsTheNearestEdgeOfTheMovedPolygon) {
+    // The flower moved along its miter offsets: the moved polygon's nearest edge is no longer
+    // the original's, and the search must find it on the moved edges.
+    const Polygon p = flower(400);
+    const std::vector<Vec2> offsets = miter_offsets(p);
+    const PolygonEdgeTree tree(p, offsets);
+    std::mt19937 rng(16);
+    std::uniform_real_distribution<double> coord(-1.6, 1.6);
+    for (double shift : {-0.2, -0.05, 0.0, 0.1, 0.3}) {
+        const Polygon moved = offset_polygon(p, offsets, shift);
+        for (int i = 0; i < 1500; ++i) {
+            const Vec2 q{coord(rng), coord(rng)};
+            double best = 1e300;
+            for (std::size_t e = 0; e < moved.size(); ++e)
+                best = std::min(best, segment_distance(q, moved.vertices[e], moved.vertices[(e + 1) % moved.size()]));
+            const auto [edge, d] = tree.nearest_edge(q, shift);
+            ASSERT_GE(edge, 0);
+            ASSERT_NEAR(d, best, 1e-12) << shift << ": " << q.x << ", " << q.y;
+            double d_tree = 0.0, d_scan = 0.0;
+            bool u_tree = true, u_scan = true;
+            nearest_shifted_edge_normal(tree, shift, q, d_tree, u_tree, 1e-9);
+            nearest_edge_normal(moved, q, d_scan, u_scan, 1e-9);
+            EXPECT_NEAR(d_tree, d_scan, 1e-12) << shift << ": " << q.x << ", " << q.y;
+            // The crossing test through the tree is the crossing test over every edge, also where
+            // the moved polygon crosses itself (its petal tips turn inside out at shift -0.2, the
+            // gaps between petals at 0.3).
+            EXPECT_EQ(tree.contains(q, 1e-9, shift), point_in_polygon(moved, q, 1e-9)) << shift;
+            EXPECT_EQ(tree.contains(q, 0.05, shift), point_in_polygon(moved, q, 0.05)) << shift;
+            // While the moved polygon stays simple the signed distance agrees with it.
+            if (std::fabs(shift) <= 0.1 && std::fabs(d_scan) > 1e-9)
+                EXPECT_EQ(d_tree < 0.0, point_in_polygon(moved, q, 0.0)) << shift << ": " << q.x << ", " << q.y;
+        }
+    }
 }

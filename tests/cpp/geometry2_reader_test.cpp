@@ -1,9 +1,14 @@
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <memory>
 #include <random>
 #include <string>
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <nlohmann/json.hpp>
 
 #include "geometry/geometry.h"
@@ -153,13 +158,26 @@ TEST(GeometryReaderPolySlab, MalformedInput) {
         EXPECT_NO_THROW(g = read_structure_geometry(tilted)) << vertices.dump();
         EXPECT_EQ(g, nullptr) << vertices.dump();
     }
-    // Degenerate polygons (collinear, two vertices) neither throw nor crash; out-of-range
-    // coordinates are refused before they reach the triangulation.
+    // Polygons without area (collinear, two vertices) give slabs that contain nothing, on the
+    // straight, the sloped and the tilted path alike; out-of-range coordinates are refused before
+    // they reach the triangulation.
     for (const json& vertices : {json{{0, 0}, {1, 0}, {2, 0}}, json{{0, 0}, {1, 0}}}) {
-        json slab = poly_slab_json(0.1);
-        slab["vertices"] = vertices;
-        json tilted = rotated(slab);
-        EXPECT_NO_THROW(read_structure_geometry(tilted)) << vertices.dump();
+        json straight = poly_slab_json();
+        json sloped = poly_slab_json(0.1);
+        straight["vertices"] = sloped["vertices"] = vertices;
+        json tilted = rotated(sloped);
+        for (json* j : {&straight, &sloped, &tilted}) {
+            std::shared_ptr<Geometry> g;
+            ASSERT_NO_THROW(g = read_structure_geometry(*j)) << j->dump();
+            ASSERT_NE(g, nullptr) << j->dump();
+            for (double x = -0.5; x <= 2.5; x += 0.25)
+                for (double y = -0.5; y <= 0.5; y += 0.25)
+                    EXPECT_FALSE(g->contains(g->to_local_point({x, y, 0.0}), true, 1e-3)) << j->dump();
+        }
+        const std::shared_ptr<Geometry> g = read_structure_geometry(tilted);
+        const auto* mesh = dynamic_cast<const TriangleMesh*>(g.get());
+        ASSERT_NE(mesh, nullptr);
+        EXPECT_TRUE(mesh->triangles().empty());
     }
     json huge = rotated(poly_slab_json(0.1));
     huge["geometry"]["vertices"] = {{0, 0}, {1e200, 0}, {0, 1}};
@@ -172,4 +190,46 @@ TEST(GeometryReaderPolySlabDeathTest, DilationWithBulgesIsAnInternalError) {
     j["dilation"] = 0.1;
     EXPECT_EXIT(read_structure_geometry(j), testing::ExitedWithCode(1),
                 "^An internal error has occured\\. Please contact Zentrav support\\.$");
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define ORBELLE_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ORBELLE_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+// Reads `j` with 32 MB of address space to spare and exits 0 when the reader lets an allocation
+// failure out, 2 when it answers "malformed" (null) and 3 when it builds the shape.
+[[noreturn]] static void read_with_little_memory(json& j) {
+    long pages = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+        std::fclose(f);
+    }
+    const rlim_t limit = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (rlim_t{32} << 20);
+    rlimit cap{};
+    cap.rlim_cur = cap.rlim_max = limit;
+    setrlimit(RLIMIT_AS, &cap);
+    try {
+        const auto g = read_structure_geometry(j);
+        std::_Exit(g ? 3 : 2);
+    } catch (const std::bad_alloc&) {
+        std::_Exit(0);
+    }
+}
+
+TEST(GeometryReaderPolySlabDeathTest, RunningOutOfMemoryWhileTriangulatingIsNoMalformedGeometry) {
+#ifdef ORBELLE_ADDRESS_SANITIZER
+    GTEST_SKIP() << "an address-space limit does not work under AddressSanitizer";
+#endif
+    // A well-formed tilted slab of 200 000 vertices: the allocation failure leaves the reader
+    // (the loader reports a failed load); it is not turned into "malformed geometry".
+    json slab = poly_slab_json(0.1);
+    json vertices = json::array();
+    for (int k = 0; k < 200000; ++k) vertices.push_back({std::cos(k * 3.1415e-5), std::sin(k * 3.1415e-5)});
+    slab["vertices"] = std::move(vertices);
+    json tilted = rotated(slab);
+    EXPECT_EXIT(read_with_little_memory(tilted), testing::ExitedWithCode(0), "");
 }

@@ -205,3 +205,76 @@ TEST(TaperedSlabTriangulation, CollapsedCornersAndCrossingEdges) {
     const std::vector<Vec2> bow_tie = {{0, 0}, {2, 2}, {2, 0}, {0, 2}};
     EXPECT_THROW(triangulate_slab(bow_tie, 1.0, 0.0, 0.1), std::exception);
 }
+
+TEST(TaperedPolySlab, ASectionShrinkingToNothingEndsTheSlabAtItsApex) {
+    // The square's sides move in by z·tan(0.9): they meet at the centre at z = 1/tan(0.9), below
+    // the top cap at z = 1. A triangle's incentre and a rectangle's short sides do the same.
+    const double t = std::tan(0.9);
+    const TaperedPolySlab square = tapered(SQUARE, 2.0, 0.9);
+    EXPECT_NEAR(square.z_max, 1.0 / t, 1e-12);
+    EXPECT_EQ(square.z_min, -1.0);
+    EXPECT_NEAR(square.cached_bounds().max.z, 1.0 / t, 1e-12);
+    const TaperedPolySlab rectangle = tapered({{-2, -0.5}, {2, -0.5}, {2, 0.5}, {-2, 0.5}}, 2.0, -0.9);
+    EXPECT_NEAR(rectangle.z_min, -0.5 / t, 1e-12);
+    EXPECT_EQ(rectangle.z_max, 1.0);
+    // The right triangle with legs 3 and 4 has inradius 1.
+    const TaperedPolySlab triangle = tapered({{0, 0}, {4, 0}, {0, 3}}, 2.0, 0.9);
+    EXPECT_NEAR(triangle.z_max, 1.0 / t, 1e-9);
+
+    for (bool exact : {true, false}) {
+        const Vec3 below_apex{0.0, 0.0, 0.99 / t};
+        const Vec3 above_apex{0.0, 0.0, 1.01 / t};
+        EXPECT_TRUE(square.contains(below_apex, exact, 1e-9));
+        EXPECT_FALSE(square.contains(above_apex, exact, 1e-9));
+        EXPECT_FALSE(square.contains({1.5, 1.5, 0.95}, exact, 1e-9));
+    }
+    // Above the apex the nearest part of the section is the apex point itself, outside.
+    double dist = 0.0;
+    bool unique = true;
+    square.planar_normal({0.3, 0.4, 0.95}, dist, unique, 1e-9);
+    EXPECT_NEAR(dist, 0.5, 1e-9);
+}
+
+TEST(TaperedPolySlab, NonConvexSlabsAnswerExactQueriesThroughTheTreeAsTheSectionScanDoes) {
+    // A flower of 300 vertices (r = 1 + 0.3·sin(5θ)) with a slope: the exact inside test and
+    // the in-plane normal at any height are those of the section at that height, scanned.
+    std::vector<Vec2> v;
+    for (int k = 0; k < 300; ++k) {
+        const double a = 2 * M_PI * k / 300;
+        const double r = 1.0 + 0.3 * std::sin(5 * a);
+        v.push_back({r * std::cos(a), r * std::sin(a)});
+    }
+    const TaperedPolySlab s = tapered(v, 2.0, 0.08);
+    ASSERT_TRUE(s.uses_slices());
+    std::mt19937 rng(12);
+    std::uniform_real_distribution<double> coord(-1.5, 1.5), height(-0.99, 0.99);
+    for (int i = 0; i < 3000; ++i) {
+        const Vec3 p{coord(rng), coord(rng), height(rng)};
+        const Polygon section = s.section_at(p.z);
+        ASSERT_EQ(s.contains(p, true, 1e-9), point_in_polygon(section, {p.x, p.y}, 1e-9)) << p.x << " " << p.y;
+        double d_slab = 0.0, d_scan = 0.0;
+        bool u_slab = true, u_scan = true;
+        s.planar_normal(p, d_slab, u_slab, 1e-9);
+        nearest_edge_normal(section, {p.x, p.y}, d_scan, u_scan, 1e-9);
+        ASSERT_NEAR(d_slab, d_scan, 1e-12);
+    }
+}
+
+TEST(TaperedSlabTriangulation, WallTrianglesGrowLinearlyWithTheVertexCount) {
+    // A regular 2000-gon (circumradius 1) of height 1 and angle 0.1: each wall is about 80
+    // times as tall as it is wide, which the strip rule alone would cut into some 80 strips.
+    const int n = 2000;
+    std::vector<Vec2> v;
+    for (int k = 0; k < n; ++k) v.push_back({std::cos(2 * M_PI * k / n), std::sin(2 * M_PI * k / n)});
+    const double t = std::tan(0.1);
+    const std::vector<TriangleRecord> triangles = triangulate_slab(v, 1.0, 0.0, 0.1);
+    // At most 2^16 strips over all walls (two triangles each), three triangles per wall
+    // besides, and the two caps.
+    EXPECT_LE(triangles.size(), std::size_t(2 * 65536 + 3 * n + 2 * n));
+    // Still the closed frustum: the section at height z is the 2000-gon of apothem
+    // a0 - z·tan, whose area is n·a²·tan(π/n).
+    const double a0 = std::cos(M_PI / n);
+    const double volume = n * std::tan(M_PI / n) * (a0 * a0 + t * t / 12.0);
+    EXPECT_NEAR(enclosed_volume(triangles), volume, 1e-9 * volume);
+    for (const TriangleRecord& tr : triangles) EXPECT_FALSE(tr.degenerate);
+}

@@ -238,21 +238,28 @@ TEST(GeometryGroup, PlanarNormalAndAxialExtentFromMembers) {
     EXPECT_FALSE(g.within_axial_extent({0.0, 0.0, 1.0}, 0.0));  // first member only
 }
 
+// An L of two boxes along z: a floor x in [-1, 3], y in [-2, 0] and an upright x in [1, 3],
+// y in [-1, 2] that overlaps into it. At the inner corner line x = 1, y = 0 the floor's top face
+// meets the upright's left face, and neither box has an edge there.
+std::vector<std::shared_ptr<Geometry>> l_of_boxes(const Vec3& at) {
+    return {make_box(at + Vec3{1.0, -1.0, 0.0}, {2.0, 1.0, 5.0}), make_box(at + Vec3{2.0, 0.5, 0.0}, {1.0, 1.5, 5.0})};
+}
+
 TEST(GeometryGroup, BoxesMeetingAtRightAnglesFormAnEdge) {
-    // Two boxes sharing the edge line x = 1, y = 0 (along z): an L shape.
-    const auto lower = make_box({0.0, -1.0, 0.0}, {1.0, 1.0, 5.0});
-    const auto side = make_box({2.0, 1.0, 0.0}, {1.0, 1.0, 5.0});
-    const GeometryGroup g({lower, side});
+    const auto members = l_of_boxes({0.0, 0.0, 0.0});
+    const GeometryGroup g(members);
     double wedge = 0.0;
     int32_t axis = -1;
-    // A point on the shared edge line, away from each box's own edges along z.
-    ASSERT_TRUE(g.edge_at({1.0, 0.0, 0.0}, 1e-6, wedge, axis));
+    const Vec3 corner{1.0, 0.0, 0.5};
+    for (const auto& m : members) EXPECT_FALSE(m->edge_at(m->to_local_point(corner), 1e-6, wedge, axis));
+    ASSERT_TRUE(g.edge_at(corner, 1e-6, wedge, axis));
     EXPECT_EQ(axis, 2);
     EXPECT_DOUBLE_EQ(wedge, PI_2);
-    // A point on a flat face only.
-    EXPECT_FALSE(g.edge_at({0.0, -2.0, 0.0}, 1e-6, wedge, axis));
-    // A point away from the surface.
-    EXPECT_FALSE(g.edge_at({0.0, -1.0, 0.0}, 1e-6, wedge, axis));
+    // On one member's face only: the floor's top face, the upright's left face.
+    EXPECT_FALSE(g.edge_at({0.0, 0.0, 0.5}, 1e-6, wedge, axis));
+    EXPECT_FALSE(g.edge_at({1.0, 1.0, 0.5}, 1e-6, wedge, axis));
+    // A point inside both members, away from the surface.
+    EXPECT_FALSE(g.edge_at({2.0, -0.5, 0.5}, 1e-6, wedge, axis));
     // A member's own edge is reported along its world axis.
     ASSERT_TRUE(g.edge_at({-1.0, -2.0, 0.0}, 1e-6, wedge, axis));
     EXPECT_EQ(axis, 2);
@@ -340,17 +347,19 @@ TEST(GeometryGroup, TreeOnlyAboveTwentyMembersWithSameAnswers) {
 
 TEST(GeometryGroup, TreeEdgeSearchAndBounds) {
     auto members = grid_of_cubes(30);
-    // Two extra boxes forming an L edge along z at (100, 0).
-    members.push_back(make_box({99.0, -1.0, 0.0}, {1.0, 1.0, 5.0}));
-    members.push_back(make_box({101.0, 1.0, 0.0}, {1.0, 1.0, 5.0}));
+    // Two extra boxes meeting at right angles along z at (100, 0), neither with an edge there.
+    for (const auto& m : l_of_boxes({99.0, 0.0, 0.0})) members.push_back(m);
     const GeometryGroup g(members);
     ASSERT_NE(g.group_tree, nullptr);
     EXPECT_EQ(g.cached_bounds().max.x, 102.0);
     double wedge = 0.0;
     int32_t axis = -1;
-    ASSERT_TRUE(g.edge_at({100.0, 0.0, 0.0}, 1e-6, wedge, axis));
+    ASSERT_TRUE(g.edge_at({100.0, 0.0, 0.5}, 1e-6, wedge, axis));
     EXPECT_EQ(axis, 2);
-    EXPECT_FALSE(g.edge_at({99.0, -2.0, 0.0}, 1e-6, wedge, axis));
+    EXPECT_DOUBLE_EQ(wedge, PI_2);
+    // A point on the floor's top face only, and one on the upright's left face only.
+    EXPECT_FALSE(g.edge_at({99.5, 0.0, 0.5}, 1e-6, wedge, axis));
+    EXPECT_FALSE(g.edge_at({100.0, 1.0, 0.5}, 1e-6, wedge, axis));
     // A cube's own edge found through the tree.
     ASSERT_TRUE(g.edge_at({2.5, 2.5, 0.0}, 1e-6, wedge, axis));
     EXPECT_EQ(axis, 2);

@@ -315,6 +315,25 @@ TEST(GeometryReader, WrapperAxisReplacesInnerOnlyWhenGiven) {
 
     json group = {{"type", "GeometryGroup"}, {"geometries", {box_json(0, 0, 0)}}, {"axis", "x"}};
     EXPECT_EQ(read_structure_geometry(group)->axis_index, 0);
+
+    // A sliced shape keeps slicing along the axis its own sections change along (here x, the
+    // slab's extrusion axis), whatever axis the wrapping object gives for its other uses.
+    json slab = {{"type", "PolySlab"}, {"axis", "x"}, {"z_cent", 0.0}, {"z_size", 1.0}, {"sidewall_angle", 0.2},
+                 {"vertices", {{0, 0}, {2, 0}, {2, 1}, {1, 1}, {1, 2}, {0, 2}}}};
+    const json identity = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}};
+    const json wrappers[] = {
+        {{"type", "Transformed"}, {"axis", "y"}, {"transform", identity}, {"geometry", slab}},
+        {{"type", "GeometryGroup"}, {"axis", "y"}, {"geometries", {box_json(5, 5, 5), slab}}},
+        {{"type", "ClipOperation"}, {"axis", "y"}, {"operand_a", box_json(5, 5, 5)}, {"operand_b", slab}},
+        {{"type", "Transformed"}, {"2dmaterial", 1}, {"normal_axis", 1}, {"transform", identity}, {"geometry", slab}},
+    };
+    for (json w : wrappers) {
+        const auto g = read_structure_geometry(w);
+        ASSERT_TRUE(g);
+        EXPECT_TRUE(g->uses_slices()) << w.dump();
+        EXPECT_EQ(g->axis_index, 1) << w.dump();
+        EXPECT_EQ(g->slice_axis(), 0) << w.dump();
+    }
 }
 
 // A box wrapped in `levels` groups of one member each.
