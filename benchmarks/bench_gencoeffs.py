@@ -1,8 +1,9 @@
-"""Times _gencoeffs on a 100 x 100 x 100 cell grid holding a sphere of permittivity 4 (one
-frequency, one thread) and, in the same run, the time h5py needs to write arrays of the same
-size: the floor that writing the output sets.
+"""Times _gencoeffs on a 100 x 100 x 100 cell grid of a 2 um box holding a sphere of radius 0.6,
+once of permittivity 4 and once a perfect conductor treated conformally (one frequency, one
+thread), and, in the same run, the time h5py needs to write arrays of the same size: the floor
+that writing the output sets.
 
-Usage: python benchmarks/bench_gencoeffs.py [--cells N] [--scheme S] [--repeat R]
+Usage: python benchmarks/bench_gencoeffs.py [--cells N] [--scheme S] [--repeat R] [--scenes ...]
 """
 
 import argparse
@@ -20,11 +21,18 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "scripts"))
 from demo import SPEC  # noqa: E402  (the demo's specification, without its structures)
 
 
-def write_inputs(folder, cells):
+SCENES = {
+    "empty": None,  # no structure: the cost of the frame and the output alone
+    "dielectric": {"type": "Medium", "permittivity": 4.0, "conductivity": 0.0, "poles": [[], [], []]},
+    "pec": {"type": "PEC"},
+}
+
+
+def write_inputs(folder, cells, scene):
     spec = json.loads(json.dumps(SPEC))
-    spec["medium_list"] = [{"type": "Medium", "permittivity": 4.0, "conductivity": 0.0, "poles": [[], [], []]}]
+    spec["medium_list"] = [SCENES[scene]] if SCENES[scene] else []
     spec["struct_list"] = [{"type": "Sphere", "name": "sphere", "str_index": 0, "mat_index": 0,
-                            "x_cent": 0.013, "y_cent": -0.021, "z_cent": 0.007, "radius": 0.71}]
+                            "x_cent": 0.013, "y_cent": -0.021, "z_cent": 0.007, "radius": 0.6}] if SCENES[scene] else []
     (folder / "spec.json").write_text(json.dumps(spec))
     with h5py.File(folder / "grid.h5", "w") as f:
         for axis in "xyz":
@@ -60,18 +68,26 @@ def main():
     parser.add_argument("--cells", type=int, default=100)
     parser.add_argument("--scheme", type=int, default=0)
     parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--scenes", nargs="+", choices=sorted(SCENES), default=["empty", "dielectric", "pec"])
     options = parser.parse_args()
     count = options.cells ** 3
+    print(f"grid {options.cells}^3 = {count} cells, 1 frequency, scheme {options.scheme}, 1 thread, "
+          f"best of {options.repeat}")
     with tempfile.TemporaryDirectory() as tmp:
         folder = Path(tmp)
-        write_inputs(folder, options.cells)
-        runs = [time_gencoeffs(folder, options.scheme) for _ in range(options.repeat)]
-        floors = [time_h5py_floor(folder, options.cells) for _ in range(options.repeat)]
-    best, floor = min(runs), min(floors)
-    print(f"grid {options.cells}^3 = {count} cells, 1 frequency, scheme {options.scheme}, 1 thread")
-    print(f"_gencoeffs: {best:.3f} s (best of {options.repeat}), {count / best:,.0f} cells/s")
-    print(f"h5py write of the same arrays: {floor:.3f} s (best of {options.repeat})")
-    print(f"ratio to the I/O floor: {best / floor:.2f}x")
+        floor = min(time_h5py_floor(folder, options.cells) for _ in range(options.repeat))
+        print(f"h5py write of the same arrays: {floor:.3f} s")
+        times = {}
+        for scene in options.scenes:
+            write_inputs(folder, options.cells, scene)
+            times[scene] = best = min(time_gencoeffs(folder, options.scheme) for _ in range(options.repeat))
+            line = f"{scene:>10}: {best:.3f} s, {count / best:,.0f} cells/s, {best / floor:.2f}x the I/O floor"
+            if "empty" in times and scene != "empty":
+                line += f", {best - times['empty']:.3f} s above the empty grid"
+            print(line)
+        if {"empty", "dielectric", "pec"} <= times.keys():
+            ratio = (times["pec"] - times["empty"]) / (times["dielectric"] - times["empty"])
+            print(f"conductor work / dielectric work (each above the empty grid): {ratio:.2f}")
 
 
 if __name__ == "__main__":

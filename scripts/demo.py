@@ -1,6 +1,6 @@
-"""Computes the coefficients of a small scene — a dielectric sphere and a dielectric cylinder in
-vacuum, at two frequencies — in a worker process, reads the coefficient file back, and writes a
-picture of a slice of eps_xx beside it.
+"""Computes the coefficients of a small scene — a dielectric sphere, a dielectric cylinder and a
+perfectly conducting plate (treated conformally) in vacuum, at two frequencies — in a worker
+process, reads the coefficient file back, and writes a picture of a slice of eps_xx beside it.
 
 Usage: python scripts/demo.py [output folder]   (default: demo-output)
 """
@@ -39,6 +39,7 @@ SPEC = {
     "medium_list": [
         {"type": "Medium", "permittivity": 4.0, "conductivity": 0.0, "poles": [[], [], []]},
         {"type": "Medium", "permittivity": 2.25, "conductivity": 0.0, "poles": [[], [], []]},
+        {"type": "PEC"},
     ],
     "struct_list": [
         {"type": "Sphere", "name": "sphere", "str_index": 0, "mat_index": 0,
@@ -46,6 +47,8 @@ SPEC = {
         {"type": "Cylinder", "name": "rod", "str_index": 1, "mat_index": 1, "axis": "z",
          "reference_plane": "middle", "x_cent": 0.45, "y_cent": -0.2, "z_cent": 0.0,
          "radius": 0.3, "height": 1.6},
+        {"type": "Box", "name": "plate", "str_index": 2, "mat_index": 2,
+         "x_cent": 0.1, "y_cent": 0.7, "z_cent": 0.0, "x_span": 1.1, "y_span": 0.17, "z_span": 1.2},
     ],
     "sources": [],
     "source_time_list": [],
@@ -106,14 +109,20 @@ def report(folder):
             print(f"subdomain {name}: eps {eps.shape}, mu {mu.shape}")
             for k, label in ((0, "xx"), (4, "yy"), (8, "zz")):
                 values = eps[..., k].real
-                averaged = np.count_nonzero((values > 1) & (values < 4) & (values != 2.25))
-                print(f"  eps_{label}: {values.min():.4g} .. {values.max():.4g}, {averaged} averaged cells")
+                conductor = values == -1e8
+                between = np.count_nonzero(~conductor & ~np.isin(values, (1.0, 2.25, 4.0)))
+                print(f"  eps_{label}: {np.count_nonzero(conductor)} inside the conductor, {between} averaged "
+                      "or with an edge partly in the conductor")
+            shorted = np.count_nonzero(mu[..., [0, 4, 8]].real == -1e8)
+            partial = np.count_nonzero((mu[..., [0, 4, 8]].real > 0) & (mu[..., [0, 4, 8]].real < 1))
+            print(f"  mu: {shorted} closed faces, {partial} faces partly in the conductor")
             parts.append(eps)
     eps = np.concatenate(parts, axis=3)  # the two subdomains split z
     picture = folder / "eps_xx_slice.png"
-    # Slice through the sphere's centre plane z = 0, x down the picture, y across.
-    write_png(picture, eps[0, :, :, CELLS // 2, 0].real, 1.0, 4.0)
-    print(f"wrote {picture} (eps_xx at z = 0, first frequency; black 1, white 4)")
+    # Slice through the sphere's centre plane z = 0, x down the picture, y across. The conductor's
+    # mark (-1e8) shows black, vacuum dark grey, permittivity 4 and above white.
+    write_png(picture, eps[0, :, :, CELLS // 2, 0].real, 0.0, 4.0)
+    print(f"wrote {picture} (eps_xx at z = 0, first frequency; black conductor, 1 dark grey, 4 white)")
 
 
 def main():

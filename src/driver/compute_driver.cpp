@@ -31,6 +31,13 @@ void allocate_conformal_lists(ConformalData& conformal, int64_t nx, int64_t ny, 
 
 }  // namespace
 
+Span widened_below(const Span& span) {
+    Span widened = span;
+    for (int a = 0; a < 3; ++a)
+        if (widened[2 * a] > 0 && widened[2 * a] < widened[2 * a + 1]) widened[2 * a] -= 1;
+    return widened;
+}
+
 bool paints_frames_separately(const SimulationSpec& spec) {
     if (!spec.has_conformal_metal || !edge_correction_requested(spec)) return false;
     for (const auto& structure : spec.structures)
@@ -56,22 +63,31 @@ void compute_subdomain(const SchemeSet& schemes, const uint64_t& thread_count, c
 
     CellAssembler assembler(spec, freqs, coefficients, span[0], span[2], span[4]);
 
+    // With conformal metals the map and the face data also cover the layer of cells just below
+    // the span: an electric edge on the span's lower side lies in faces of those cells, and the
+    // edge's fraction is reconciled over all faces that hold it, whatever the partition.
+    const Span data_span = spec.has_conformal_metal ? widened_below(span) : span;
+    const int64_t mx = data_span[1] - data_span[0];
+    const int64_t my = data_span[3] - data_span[2];
+    const int64_t mz = data_span[5] - data_span[4];
+
     const bool separate_frames = paints_frames_separately(spec);
-    check_memory(double(2 * nx + 4) * double(2 * ny + 4) * double(2 * nz + 4) * 4);
-    StructureMap map(span);
+    check_memory(double(2 * mx + 4) * double(2 * my + 4) * double(2 * mz + 4) * 4);
+    StructureMap map(data_span);
     build_structure_map(map, grid, spec.structures, thread_count, spec,
                         separate_frames ? PaintMode::WithoutModalFrames : PaintMode::All);
 
     ConformalData conformal;
     if (spec.has_conformal_metal) {
-        allocate_conformal_lists(conformal, nx, ny, nz);
+        allocate_conformal_lists(conformal, mx, my, mz);
 
         if (edge_correction_requested(spec) && !freqs.empty()) {
             const float centre_frequency = (freqs.front() + freqs.back()) * 0.5f;
             const Grid grid_copy = grid;
-            const Span extended = {span[0], span[1] + 1, span[2], span[3] + 1, span[4], span[5] + 1};
+            const Span extended = {data_span[0], data_span[1] + 1, data_span[2],
+                                   data_span[3] + 1, data_span[4], data_span[5] + 1};
             omp_set_num_threads(static_cast<int>(thread_count));
-            const LoopDescription edge_loop = make_loop_description(span, map.reach, true);
+            const LoopDescription edge_loop = make_loop_description(data_span, map.reach, true);
             correct_edge_singularities(spec, map, grid_copy, conformal, edge_loop, omp_get_max_threads(),
                                        centre_frequency, extended);
         }
@@ -81,10 +97,11 @@ void compute_subdomain(const SchemeSet& schemes, const uint64_t& thread_count, c
         {
             const Grid grid_copy = grid;
             omp_set_num_threads(static_cast<int>(thread_count));
-            const LoopDescription loop = make_loop_description(span, map.reach, false);
-            collect_conformal_faces(spec, map, grid_copy, conformal, loop, phase_threads(thread_count), schemes, span);
+            const LoopDescription loop = make_loop_description(data_span, map.reach, false);
+            collect_conformal_faces(spec, map, grid_copy, conformal, loop, phase_threads(thread_count), schemes,
+                                    data_span);
         }
-        finish_face_records(conformal, spec, make_loop_description(span, map.reach, true), span);
+        finish_face_records(conformal, spec, make_loop_description(data_span, map.reach, true), data_span);
     }
 
     const Grid grid_copy = grid;

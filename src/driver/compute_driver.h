@@ -17,3 +17,7 @@ void compute_subdomain(const SchemeSet& schemes, const uint64_t& thread_count, c
 
 // Whether the modal PEC frames are painted separately, after the edge-singularity phase.
 bool paints_frames_separately(const SimulationSpec& spec);
+
+// The span with each non-empty axis extended by one cell below its begin value, where the grid
+// has such a cell.
+Span widened_below(const Span& span);

@@ -16,3 +16,9 @@
 void collect_conformal_faces(const SimulationSpec& spec, const StructureMap& map, const Grid& grid,
                              ConformalData& conformal, const LoopDescription& loop, int threads,
                              const SchemeSet& schemes, const Span& span);
+
+// The conductor surface length inside the triangle of three face points, whose flag_a marks the
+// points inside the conductor; writes the triangle's area and the slope of the crossing segment
+// against the face's normal axis j (the slope only when the flags differ). 0 when the flags agree.
+double triangle_surface_length(const InterfacePoint& a, const InterfacePoint& b, const InterfacePoint& c, int j,
+                               double& area, double& slope);

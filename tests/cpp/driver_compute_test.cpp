@@ -135,7 +135,7 @@ FaceRecord face(float area, float edge = 0.5f, float reference = 1.0f) {
 
 TEST(FinishingPass, StabilityLimitKeepsRaisesOrDropsAFace) {
     const SimulationSpec spec = empty_spec();
-    const float limit = 0.5f / 1.9f;
+    const float limit = 0.26315789f;  // largest edge ratio 0.5 over 1.9
     struct Case {
         float area;
         float expected_area;
@@ -160,17 +160,17 @@ TEST(FinishingPass, CourantScalingAndReferencesShapeTheLimit) {
     spec.courant_scaling = 0.5f;  // s = 2: the limit shrinks by four
     FaceRecord r = face(0.01f);
     limit_face_record(r, spec);
-    EXPECT_FLOAT_EQ(r.area_fraction, 0.5f / 4.0f / 1.9f);
+    EXPECT_FLOAT_EQ(r.area_fraction, 0.065789474f);  // 0.5 / 2^2 / 1.9
 
     // A fully open edge caps its reference at 1; the first ratio is floored at 0.
     spec.courant_scaling = 1.0f;
     FaceRecord open = face(0.01f, 1.0f, 4.0f);
     open.edge_fraction = {-1.0f, 0.2f, 1.0f, 0.2f};
     limit_face_record(open, spec);
-    EXPECT_FLOAT_EQ(open.area_fraction, 1.0f / 1.9f);
+    EXPECT_FLOAT_EQ(open.area_fraction, 0.52631579f);  // ratio 1 / 1 of the open edge over 1.9
     FaceRecord thick = face(0.01f, 0.8f, 4.0f);
     limit_face_record(thick, spec);
-    EXPECT_FLOAT_EQ(thick.area_fraction, 0.2f / 1.9f);
+    EXPECT_FLOAT_EQ(thick.area_fraction, 0.10526316f);  // 0.8 / 4 over 1.9
 }
 
 TEST(FinishingPass, LossyMetalFacesKeepTheirSurfaceTerm) {
@@ -183,7 +183,7 @@ TEST(FinishingPass, LossyMetalFacesKeepTheirSurfaceTerm) {
     r.medium_index = 0;
     r.surface_length = 1.0f;
     limit_face_record(r, spec);
-    EXPECT_FLOAT_EQ(r.area_fraction, 0.5f / 1.9f - 0.1f);
+    EXPECT_FLOAT_EQ(r.area_fraction, 0.16315789f);  // 0.5 / 1.9 less the surface term 0.1 * 1
     EXPECT_EQ(r.edge_fraction[0], 0.5f);
 
     FaceRecord weak = face(0.0f, 0.005f);  // limit far below the surface term: dropped

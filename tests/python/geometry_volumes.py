@@ -1,6 +1,8 @@
 """Independent geometry for the end-to-end checks: the sampling region of a field component
 (the union of its sixteen tetrahedra) and the exact share of it on one side of a plane."""
 
+import math
+
 import numpy as np
 
 
@@ -98,3 +100,10 @@ def self_check(rng=np.random.default_rng(5)):
         errors.append(abs(estimate - clipped_tetra_volume(vertices, normal, offset)) / tetra_volume(*vertices))
     return max(errors)
 
+
+
+def rotation(axis, angle):
+    """The rotation matrix about `axis` by `angle` (Rodrigues)."""
+    axis = np.asarray(axis, float) / np.linalg.norm(axis)
+    k = np.array([[0, -axis[2], axis[1]], [axis[2], 0, -axis[0]], [-axis[1], axis[0], 0]])
+    return np.eye(3) + math.sin(angle) * k + (1 - math.cos(angle)) * k @ k

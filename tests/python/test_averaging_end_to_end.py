@@ -8,7 +8,7 @@ import numpy as np
 import pytest
 
 from conftest import BASE_SPEC, read_output, run_gencoeffs
-from geometry_volumes import component_points, duals_of, self_check, share_below_plane
+from geometry_volumes import component_points, duals_of, rotation, self_check, share_below_plane
 
 DIELECTRIC_4 = {"type": "Medium", "permittivity": 4.0, "conductivity": 0.0, "poles": [[], [], []]}
 # Drude-like: at 1e14 Hz the real part is about -13, so it is averaged as a metal.
@@ -85,12 +85,6 @@ def polarized(share_inside, n_squared, eps_inside):
     s = share_inside * eps_inside + (1 - share_inside)
     harmonic = 1.0 / (share_inside / eps_inside + (1 - share_inside))
     return n_squared * harmonic + (1 - n_squared) * s
-
-
-def rotation(axis, angle):
-    axis = np.asarray(axis, float) / np.linalg.norm(axis)
-    k = np.array([[0, -axis[2], axis[1]], [axis[2], 0, -axis[0]], [-axis[1], axis[0], 0]])
-    return np.eye(3) + math.sin(angle) * k + (1 - math.cos(angle)) * k @ k
 
 
 @pytest.mark.parametrize("axis, angle, offset", [((1, 2, 3), 0.7, 0.013), ((-2, 1, 0.5), 2.1, -0.071)])
