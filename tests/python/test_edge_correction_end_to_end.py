@@ -33,7 +33,8 @@ def scene(media, structures, pec_correction=False, lossy_correction=False, lossy
     spec["struct_list"] = structures
     methods = spec["subpixel_method"]
     methods["pec"] = {"type": "PECConformal", "edge_singularity_correction": pec_correction}
-    methods["lossy_metal"] = {"type": lossy_method, "edge_singularity_correction": lossy_correction}
+    methods["lossy_metal"] = {"type": lossy_method, "edge_singularity_correction": lossy_correction,
+                              "staircase_normal_component": False}
     return spec
 
 
@@ -167,3 +168,28 @@ def test_modal_frames_are_painted_over_later_structures(make_inputs):
     named = {**frame, "name": "frame"}
     ordinary = run(make_inputs, scene(media, [named, block], pec_correction=True), "ordinary")
     assert np.all(ordinary[0][0][inside][..., [0, 4, 8]] == 2.0)
+
+
+@pytest.mark.parametrize("pec_method", ["PECConformal", "HeuristicPECStaircasing"])
+@pytest.mark.parametrize("lossy_method", ["SurfaceImpedance", "VolumetricAveraging"])
+def test_every_combination_of_conductor_methods_and_corrections_runs(make_inputs, pec_method, lossy_method):
+    # A perfect conductor and a lossy metal with straight edges side by side.
+    media = [dielectric(2.0), PEC, LOSSY]
+    structures = [box("slab", 0, 0, (-2, -2, -2), (2, 2, -0.5)),
+                  box("pec", 1, 1, (-0.75, -0.5, -0.5), (-0.25, 0.5, 0.5)),
+                  box("lossy", 2, 2, (0.25, -0.5, -0.5), (0.75, 0.5, 0.5))]
+    outputs = {}
+    for pec_correction in (False, True):
+        for lossy_correction in (False, True):
+            spec = scene(media, structures, pec_correction, lossy_correction, lossy_method)
+            spec["subpixel_method"]["pec"]["type"] = pec_method
+            eps, mu = run(make_inputs, spec, f"run_{pec_correction}_{lossy_correction}")
+            assert np.all(np.isfinite(eps)) and np.all(np.isfinite(mu))
+            outputs[pec_correction, lossy_correction] = eps.tobytes() + mu.tobytes()
+    # A correction acts only on a conductor treated conformally.
+    for pec_correction in (False, True):
+        for lossy_correction in (False, True):
+            effective = (pec_correction and pec_method == "PECConformal",
+                         lossy_correction and lossy_method == "SurfaceImpedance")
+            same = outputs[pec_correction, lossy_correction] == outputs[False, False]
+            assert same == (effective == (False, False)), (pec_correction, lossy_correction)
