@@ -83,4 +83,10 @@ TEST(EdgeCorrectionCompute, SeveralThreadsGiveTheSingleThreadCoefficientsBitForB
     EXPECT_TRUE(same_bits(compute(corrected, 4, part), compute(corrected, 1, part)));
 }
 
+TEST(EdgeCorrectionCompute, DataReachOneLayerAboveTheSpanWhereTheGridHasIt) {
+    const Grid grid = make_grid({std::vector<float>{0, 1, 2, 3}, std::vector<float>{0, 1, 2}, std::vector<float>{0, 1}});
+    EXPECT_EQ(widened_above({0, 2, 0, 2, 0, 1}, grid), (Span{0, 3, 0, 2, 0, 1}));  // y and z end on the grid's end
+    EXPECT_EQ(widened_above({1, 1, 0, 1, 0, 0}, grid), (Span{1, 1, 0, 2, 0, 0}));  // empty axes stay empty
+}
+
 }  // namespace

@@ -193,3 +193,25 @@ def test_every_combination_of_conductor_methods_and_corrections_runs(make_inputs
                          lossy_correction and lossy_method == "SurfaceImpedance")
             same = outputs[pec_correction, lossy_correction] == outputs[False, False]
             assert same == (effective == (False, False)), (pec_correction, lossy_correction)
+
+
+@pytest.mark.parametrize("split", [5, 3, 6])
+def test_splitting_corrected_scenes_into_subdomains_changes_nothing(make_inputs, split):
+    # A PEC box whose lower edges lie in the plane z = 0.25 (node 5) with a dielectric above them on
+    # one side: splitting there puts those edges on the last node layer of the lower subdomain.
+    media = [dielectric(4.0), PEC]
+    structures = [box("dielectric", 0, 0, (-2, 0.5, 0.25), (2, 2, 2)),
+                  box("pec", 1, 1, (-0.5, -0.5, 0.25), (0.5, 0.5, 0.75)),
+                  box("sheet", 2, 1, (-2, -0.75, -0.5), (0.25, -0.25, -0.5), **{"2dmaterial": 1, "normal_axis": 2})]
+    spec = scene(media, structures, pec_correction=True)
+    whole = run(make_inputs, spec, "whole")
+    parts = {"low": [0, CELLS, 0, CELLS, 0, split], "high": [0, CELLS, 0, CELLS, split, CELLS]}
+    inputs = make_inputs(spec=spec, coords=COORDS, subdomains=parts, freqs=(1e14, 2e14), name="split")
+    proc = run_gencoeffs(inputs)
+    assert proc.returncode == 0, proc.stderr
+    out = read_output(inputs.file_out)
+    for name, (x0, x1, y0, y1, z0, z1) in parts.items():
+        for t in range(2):
+            got, want = out[name][t], whole[t][:, x0:x1, y0:y1, z0:z1]
+            diff = np.argwhere(got != want)
+            assert diff.size == 0, (name, t, diff[:4].tolist(), got[tuple(diff[0])], want[tuple(diff[0])])
