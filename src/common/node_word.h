@@ -14,6 +14,16 @@ struct NodeWedge {
 };
 
 inline constexpr float NODE_PARAMETER_UNIT = 0.0009765625f;  // 1/1024
+// Counts of 1024 or more do not fit their 10-bit field.
+inline constexpr uint32_t NODE_PARAMETER_COUNT_LIMIT = 1024;
+
+// The count of a parameter: trunc(p * 1024 + 0.5) in float32; 0 when it does not fit the field
+// (1024 or more, negative or not a number).
+inline uint32_t node_parameter_count(float p) {
+    const float scaled = p * 1024.0f + 0.5f;
+    if (!(scaled >= 0.0f && scaled < float(NODE_PARAMETER_COUNT_LIMIT))) return 0;
+    return static_cast<uint32_t>(scaled);
+}
 
 inline uint32_t encode_node_word(const NodeWedge& w) {
     if (!w.present) return 0;

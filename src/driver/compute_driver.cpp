@@ -58,6 +58,13 @@ Span widened_below(const Span& span) {
     return widened;
 }
 
+Span widened_above(const Span& span, const Grid& grid) {
+    Span widened = span;
+    for (int a = 0; a < 3; ++a)
+        if (widened[2 * a] < widened[2 * a + 1] && widened[2 * a + 1] < grid.cell_count[a]) widened[2 * a + 1] += 1;
+    return widened;
+}
+
 bool paints_frames_separately(const SimulationSpec& spec) {
     if (!spec.has_conformal_metal || !edge_correction_requested(spec)) return false;
     for (const auto& structure : spec.structures)
@@ -84,7 +91,14 @@ void compute_subdomain(const SchemeSet& schemes, const uint64_t& thread_count, c
     // With conformal metals the map and the face data also cover the layer of cells just below
     // the span: an electric edge on the span's lower side lies in faces of those cells, and the
     // edge's fraction is reconciled over all faces that hold it, whatever the partition.
-    const Span data_span = spec.has_conformal_metal ? widened_below(span) : span;
+    // The edge detection also looks half a cell beyond every node, so with it the data cover the
+    // layer just above the span as well: the nodes on the span's upper side then see the media
+    // around them, as they do in the subdomain that holds those media.
+    Span data_span = span;
+    if (spec.has_conformal_metal) {
+        data_span = widened_below(span);
+        if (edge_correction_requested(spec)) data_span = widened_above(data_span, grid);
+    }
     const SubdomainSizes data_sizes = subdomain_sizes(data_span);
 
     const bool separate_frames = paints_frames_separately(spec);

@@ -21,3 +21,7 @@ bool paints_frames_separately(const SimulationSpec& spec);
 // The span with each non-empty axis extended by one cell below its begin value, where the grid
 // has such a cell.
 Span widened_below(const Span& span);
+
+// The span with each non-empty axis extended by one cell above its end value, where the grid
+// has such a cell.
+Span widened_above(const Span& span, const Grid& grid);
