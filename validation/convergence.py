@@ -10,6 +10,7 @@ Usage: python validation/convergence.py [--quick] [--out FOLDER]   (default: val
 """
 
 import argparse
+import hashlib
 import json
 import sys
 import tempfile
@@ -62,9 +63,8 @@ def lattice_offsets(rng, scene, resolution, count):
     return [tuple(float(v) for v in o) for o in offsets]
 
 
-def solve_bands(scene, resolution, path):
+def solve_bands(scene, resolution, eps, mu):
     """{label: lowest band frequencies}: labels "TM X", "TE X", "TM M", "TE M" in 2D, "X" in 3D."""
-    eps, mu = scenes.read_coefficients(path)
     h = 1.0 / resolution
     spacing = (h, h, scene.thickness(resolution) / eps.shape[2])
     if scene.dimensions == 2:
@@ -89,9 +89,17 @@ def measure(scene, plan, rng, workdir, log):
         jobs = [scenes.Job(scene, resolution, m, s, o) for m, s in cases for o in offsets]
         started = time.time()
         files = scenes.generate(jobs, Path(workdir) / f"{scene.name}{resolution}")
+        solved = {}  # identical coefficients (staircasing ignores the scheme) are solved once
+
+        def bands(path):
+            eps, mu = scenes.read_coefficients(path)
+            key = hashlib.sha256(eps.tobytes() + mu.tobytes()).hexdigest()
+            if key not in solved:
+                solved[key] = solve_bands(scene, resolution, eps, mu)
+            return solved[key]
+
         for case in cases:
-            per_offset = [solve_bands(scene, resolution, f) for job, f in zip(jobs, files)
-                          if (job.method, job.scheme) == case]
+            per_offset = [bands(f) for job, f in zip(jobs, files) if (job.method, job.scheme) == case]
             runs[case + (resolution,)] = {label: np.array([b[label] for b in per_offset]) for label in per_offset[0]}
         for f in files:
             f.unlink()

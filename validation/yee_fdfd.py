@@ -12,6 +12,7 @@ frequencies are omega a / (2 pi c).
 """
 
 import numpy as np
+import scipy.fft
 import scipy.sparse as sp
 import scipy.sparse.linalg as spla
 
@@ -121,12 +122,15 @@ def homogeneous_inverse(shape, spacing, k, eps_mean, penalty):
     big_k = np.stack([(np.exp(1j * (k[a] + q[a]) * spacing[a]) - 1) / spacing[a] for a in range(3)])
     norm2 = np.sum(abs(big_k) ** 2, axis=0)
     unit = np.conj(big_k) / np.sqrt(norm2)  # P = unit unit^H
+    # (1/|K|^2) (eps_mean (1 - P) + P / penalty) = a + unit (b unit^H)
+    a = eps_mean / norm2
+    b = unit * (1 / penalty - eps_mean) / norm2
+    projection = np.conj(unit)
 
     def apply(x):
-        u = np.fft.fftn(x.reshape((3,) + tuple(shape)) / bloch, axes=(1, 2, 3))
-        along = np.sum(np.conj(unit) * u, axis=0)
-        result = (eps_mean * (u - unit * along) + unit * along / penalty) / norm2
-        return (np.fft.ifftn(result, axes=(1, 2, 3)) * bloch).reshape(-1)
+        u = scipy.fft.fftn(x.reshape((3,) + tuple(shape)) / bloch, axes=(1, 2, 3))
+        along = np.einsum("c...,c...->...", projection, u)
+        return (scipy.fft.ifftn(a * u + b * along, axes=(1, 2, 3)) * bloch).reshape(-1)
 
     return apply
 
@@ -176,13 +180,14 @@ def penalised_bands(eps, mu, spacing, k, count, penalty):
                                          matvec=lambda x: precondition(x).real if real else precondition(x))
 
     def solve(x):
-        solution, info = spla.cg(operator, x, rtol=1e-12, atol=0.0, M=preconditioner, maxiter=2000)
+        solution, info = spla.cg(operator, x, rtol=1e-10, atol=0.0, M=preconditioner, maxiter=2000)
         if info != 0:
             raise RuntimeError("the preconditioned solve did not converge")
         return solution
 
     inverse = spla.LinearOperator(operator.shape, dtype=operator.dtype, matvec=solve)
-    values, vectors = spla.eigsh(operator, k=count, M=m, sigma=0.0, which="LM", OPinv=inverse)
+    values, vectors = spla.eigsh(operator, k=count, M=m, sigma=0.0, which="LM", OPinv=inverse,
+                                 ncv=max(4 * count, 20), tol=1e-10)
     order = np.argsort(values)
     values, vectors = values[order], vectors[:, order]
     divergence = np.linalg.norm(gradient.conj().T @ (m @ vectors), axis=0)
