@@ -176,16 +176,19 @@ COLOURS = {"Staircasing": "tab:red", "VolumetricAveraging": "tab:orange", "Polar
            "ContourPathAveraging": "tab:green"}
 
 
-def plot(summary, plan, path):
+def plot(summary, path):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
+    from matplotlib.ticker import NullFormatter, ScalarFormatter
 
     names = list(dict.fromkeys(key[0] for key in summary))
+    methods = list(dict.fromkeys(key[1] for key in summary))
+    schemes = sorted(set(key[2] for key in summary))
     fig, axes = plt.subplots(1, len(names), figsize=(3.2 * len(names), 3.6), sharey=True, squeeze=False)
     for ax, group in zip(axes[0], names):
-        for method in plan.methods:
-            for scheme in plan.schemes:
+        for method in methods:
+            for scheme in schemes:
                 s = summary[(group, method, scheme)]
                 n = np.array(s["resolutions"])
                 label = f"{method.replace('Averaging', '')} s{scheme}" if group == names[0] else None
@@ -193,16 +196,20 @@ def plot(summary, plan, path):
                 if scheme == 1:
                     for r, values in zip(n, s["offsets"]):
                         ax.loglog([r] * len(values), values, ".", color=COLOURS[method], ms=3, alpha=0.6)
-        n = np.array(summary[(group, plan.methods[0], plan.schemes[0])]["resolutions"], float)
-        top = max(summary[(group, m, plan.schemes[0])]["error"][0] for m in plan.methods)
+        n = np.array(summary[(group, methods[0], schemes[0])]["resolutions"], float)
+        top = max(summary[(group, m, schemes[0])]["error"][0] for m in methods)
         ax.loglog(n, top * (n / n[0]) ** -1, ":", color="grey", lw=1)
         ax.loglog(n, top * (n / n[0]) ** -2, ":", color="black", lw=1)
         ax.set_title(group, fontsize=9)
         ax.set_xlabel("cells per period", fontsize=8)
+        ax.set_xticks(n)
+        ax.xaxis.set_major_formatter(ScalarFormatter())
+        ax.xaxis.set_minor_formatter(NullFormatter())
         ax.tick_params(labelsize=7)
-    axes[0][0].set_ylabel("relative band error (RMS over offsets, band mean)", fontsize=8)
+    axes[0][0].set_ylabel("relative band error", fontsize=8)
     fig.legend(loc="lower center", ncol=4, fontsize=7, frameon=False)
-    fig.text(0.99, 0.01, "dotted: slopes 1 (grey), 2 (black); dots: single offsets (scheme 1)", fontsize=6, ha="right")
+    fig.text(0.99, 0.01, "lines: RMS over offsets, mean over bands; dots: single offsets (scheme 1); "
+             "dotted: slopes 1 (grey) and 2 (black)", fontsize=6, ha="right")
     fig.tight_layout(rect=(0, 0.12, 1, 1))
     fig.savefig(path, dpi=80)
     plt.close(fig)
@@ -270,7 +277,7 @@ def run(plan, out, log=print, seed=16):
             errors = relative_errors({k: v for k, v in runs.items() if k[2] in plan.resolutions[name]}, reference)
             all_errors[name] = errors
             summary.update(summarise(scene, plan, errors))
-    plot(summary, plan, out / "convergence.png")
+    plot(summary, out / "convergence.png")
     table = order_table(summary, plan)
     (out / "convergence.md").write_text(table + "\n")
     (out / "convergence.json").write_text(json.dumps({
@@ -284,7 +291,12 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="small resolutions, for the tests")
     parser.add_argument("--out", default=str(Path(__file__).resolve().parent / "results"))
+    parser.add_argument("--plot-only", action="store_true", help="redraw the plot from convergence.json")
     args = parser.parse_args()
+    if args.plot_only:
+        curves = json.loads((Path(args.out) / "convergence.json").read_text())["curves"]
+        plot({(c["group"], c["method"], c["scheme"]): c for c in curves}, Path(args.out) / "convergence.png")
+        return
     started = time.time()
     run(QUICK if args.quick else FULL, args.out, log=lambda text: print(text, flush=True))
     print(f"done in {time.time() - started:.0f} s")
