@@ -68,7 +68,7 @@ class Scene:
                 "z": np.linspace(0.0, self.thickness(resolution), nz + 1)}
 
     def spec(self, method, offset, resolution):
-        """The specification of this scene for one dielectric averaging method and lattice offset."""
+        """The json_file contents of this scene for one dielectric averaging method and lattice offset."""
         low = NEAR_VACUUM if method == "VolumetricAveraging" else VACUUM
         centre = [0.5 + offset[0], 0.5 + offset[1], 0.5 + offset[2] if self.dimensions == 3 else
                   0.5 * self.thickness(resolution)]
