@@ -24,4 +24,6 @@ if [ ! -x .venv/bin/python ]; then
 fi
 .venv/bin/python -m pip install -q --upgrade pip
 .venv/bin/python -m pip install -q "scikit-build-core>=0.10" pytest h5py numpy
+# The solver validation (validation/) needs scipy and matplotlib.
+.venv/bin/python -m pip install -q scipy matplotlib
 .venv/bin/python -m pip install -q --no-build-isolation .
