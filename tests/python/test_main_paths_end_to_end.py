@@ -288,19 +288,60 @@ def test_normal_staircased_metals_on_a_flat_interface(make_inputs, medium, value
     assert staircased > 20 and averaged > 20
 
 
-def test_sampled_fractions_follow_the_exact_share(make_inputs):
-    errors = []
+def fixed_tetrahedron_points(count=30, dimension=4):
+    """The fixed barycentric sample points of a tetrahedron: uniforms from the minimal-standard
+    generator seeded with 1 (two outputs per double), turned into normalized exponentials."""
+    modulus, state = 2147483647, 1
+
+    def draw():
+        nonlocal state
+        state = 16807 * state % modulus
+        return state
+
+    rows = []
+    for _ in range(count):
+        row = []
+        for _ in range(dimension):
+            r1 = draw()
+            r2 = draw()
+            u = min(((r1 - 1) + (r2 - 1) * 2147483646) / 2147483646 ** 2, 0.9999999999999999)
+            row.append(-math.log(min(max(u, 2 ** -23), 1 - 2 ** -23)))
+        total = sum(row)
+        rows.append([x / total for x in row])
+    return np.array(rows)
+
+
+def sampled_share_below_plane(points, normal, offset, rows):
+    """Share of the sampling region below the plane as counted at the fixed points: a tetrahedron
+    whose corners lie on one side counts whole, any other one counts its points below the plane."""
+    from geometry_volumes import component_tetrahedra, tetra_volume
+    total = below = 0.0
+    for tetra in component_tetrahedra(points):
+        corners = np.array(tetra)
+        volume = tetra_volume(*tetra)
+        sides = corners @ normal < offset
+        share = float(sides[0]) if sides.all() or not sides.any() else np.mean((rows @ corners) @ normal < offset)
+        total += volume
+        below += share * volume
+    return below / total
+
+
+def test_sampled_fractions_count_the_fixed_points(make_inputs):
+    rows = fixed_tetrahedron_points()
+    assert abs(rows[:, 0].sum() / 30 - 0.25) < 0.1 and np.allclose(rows.sum(axis=1), 1)
+    errors, counted = [], 0
     for cell, c, share, _, normal, points, got in flat_interface_cases(
             make_inputs, [DRUDE], {"metal": "VolumetricAveraging"}, scheme=2):
         measured = ((got - 1) / (DRUDE_VALUE - 1)).real
-        if share in (0.0, 1.0):
-            continue
-        assert -1e-5 <= measured <= 1 + 1e-5
-        errors.append(abs(measured - share))
+        expected = sampled_share_below_plane(points, normal, 0.013, rows)
+        assert measured == pytest.approx(expected, abs=2e-5), (cell, c, share)
+        if 0 < share < 1:
+            errors.append(abs(measured - share))
+            counted += abs(expected - share) > 1e-3
     errors = np.array(errors)
-    assert errors.size > 100
+    # The counts stay within the sampling error of the exact share and visibly differ from it.
+    assert errors.size > 100 and counted > 0.5 * errors.size
     assert errors.mean() < 0.03 and errors.max() < 0.15, (errors.mean(), errors.max())
-    assert np.count_nonzero(errors > 1e-4) > 0.5 * errors.size  # counted, not computed analytically
 
 
 # --- conductors: plain and heuristic staircases --------------------------------------------------
