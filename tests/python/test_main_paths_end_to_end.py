@@ -362,23 +362,43 @@ def nearest_face_axis(p):
     return nearest, gaps[..., 1] - gaps[..., 0] < 1e-6
 
 
-def conductor_run(make_inputs, kind, method):
+def conductor_run(make_inputs, kind, method, extra=()):
     coords = cube_grid(10)
     material_class = kind.lower()
-    spec = spec_with([{"type": kind}], [{**CONDUCTOR_BOX, "mat_index": 0}], **{material_class: method})
+    structures = [{**CONDUCTOR_BOX, "mat_index": 0}] + [{**e, "mat_index": 0} for e in extra]
+    spec = spec_with([{"type": kind}], structures, **{material_class: method})
     return coords, compute(make_inputs, spec, coords, name=f"{kind}_{method}")
+
+
+def thin_rod(y, z):
+    """A rod along x, 0.04 thick, around the line (y, z)."""
+    return {"type": "Box", "x_cent": 0.0, "y_cent": y, "z_cent": z, "x_span": 1.8, "y_span": 0.04, "z_span": 0.04}
+
+
+# The rod runs along the line that holds the Yee positions of the x components (boundaries for
+# the electric ones, centres for the magnetic ones) but none of their face-centre samples.
+RODS = {"PEC": (0.6, -0.8), "PMC": (0.7, -0.7)}
 
 
 @pytest.mark.parametrize("kind", ["PEC", "PMC"])
 def test_conductor_staircase_marks_components_with_a_face_centre_inside(make_inputs, kind):
-    coords, (eps, mu) = conductor_run(make_inputs, kind, "Staircasing")
-    inside = box_inside(CONDUCTOR_CENTRE, CONDUCTOR_HALF)
+    rod = RODS[kind]
+    coords, (eps, mu) = conductor_run(make_inputs, kind, "Staircasing", [thin_rod(*rod)])
+    in_box = box_inside(CONDUCTOR_CENTRE, CONDUCTOR_HALF)
+    in_rod = box_inside((0.0, *rod), (0.9, 0.02, 0.02))
+
+    def inside(p):
+        return in_box(p) | in_rod(p)
+
     marked, untouched = (eps, mu) if kind == "PEC" else (mu, eps)
     assert np.array_equal(untouched, np.broadcast_to(np.eye(3, dtype=np.complex64).reshape(9), untouched.shape))
     for c in range(3):
         points = sample_points(coords, c, magnetic=(kind == "PMC"))
         expected = np.where(inside(points[..., 7:11, :]).any(axis=-1), PEC_MARK, np.complex64(1))
         assert np.array_equal(marked[..., 4 * c], expected), c
+        if c == 0:
+            # Along the rod the components sit inside the conductor and still stay open.
+            assert np.count_nonzero(in_rod(points[..., 0, :]) & (expected == 1)) >= 8
     assert np.count_nonzero(marked == PEC_MARK) > 100
 
 
