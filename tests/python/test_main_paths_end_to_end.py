@@ -480,7 +480,7 @@ def test_gridded_medium_takes_each_cells_point_and_staircases_flagged_components
     spec = spec_with([{"type": "Custom"}], [box])
     eps, _ = compute(make_inputs, spec, coords, custom=lambda p: write_custom_media(p, [(0, data)]))
     inside = box_inside(centre, half)
-    full_cells = 0
+    full_cells = single_face = 0
     for c in range(3):
         points = sample_points(coords, c)
         all_in, all_out, _ = classify(points, inside)
@@ -498,8 +498,44 @@ def test_gridded_medium_takes_each_cells_point_and_staircases_flagged_components
                 expected = point_values[tuple(np.array(cell) - origin) + (1,)] if yee_inside[cell] else 1
                 assert values[cell] == np.float32(expected), cell
         else:
-            assert np.count_nonzero(~np.isin(values[mixed], [1.0, *point_values[..., c].ravel()])) > 10
-    assert full_cells > 20
+            single_face += check_single_face_components(points, values, centre, half, c,
+                                                        lambda cell: point_values[tuple(np.array(cell) - origin) + (c,)])
+    assert full_cells > 20 and single_face >= 8
+
+
+def check_single_face_components(points, values, centre, half, c, value_of):
+    """Components whose sampling region only one face of the box crosses, and whose sample points all
+    lie nearest to that face: the polarized average of the cell's value and vacuum with the exact
+    share inside and the face normal. Returns their count."""
+    low, high = points.min(axis=-2), points.max(axis=-2)
+    lower_face, upper_face = np.asarray(centre) - half, np.asarray(centre) + half
+    checked = 0
+    for cell in np.ndindex(values.shape):
+        crossings = []
+        for a in range(3):
+            for plane, sign in ((lower_face[a], -1.0), (upper_face[a], 1.0)):
+                if low[cell][a] < plane < high[cell][a]:
+                    crossings.append((a, plane, sign))
+        if len(crossings) != 1:
+            continue
+        a, plane, sign = crossings[0]
+        others = [b for b in range(3) if b != a]
+        if not all(lower_face[b] < low[cell][b] and high[cell][b] < upper_face[b] for b in others):
+            continue
+        # Every sample point must be nearest to that face, or its normal and distance come from another.
+        gaps = np.abs(points[cell][:, :, None] - np.stack([lower_face, upper_face], axis=-1)[None])
+        own = np.abs(points[cell][:, a] - plane)
+        gaps[:, a, 0 if sign < 0 else 1] = np.inf
+        if not np.all(own < gaps.min(axis=(1, 2))):
+            continue
+        normal = sign * np.eye(3)[a]
+        share = share_below_plane(list(points[cell]), normal, sign * plane)
+        v = float(value_of(cell))
+        n2 = 1.0 if a == c else 0.0
+        expected = n2 / (share / v + (1 - share)) + (1 - n2) * (share * v + 1 - share)
+        assert values[cell].real == pytest.approx(expected, rel=3e-6), (cell, c, share)
+        checked += 1
+    return checked
 
 
 @pytest.mark.parametrize("identifiers", [(7, 7), (0, 0)], ids=["merged", "distinct"])
