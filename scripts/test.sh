@@ -7,6 +7,7 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 # The front end's tests also run it on a Dask cluster (the package's optional "distributed" extra).
 .venv/bin/python -m pip install -q dask distributed
+.venv/bin/python -m pip install -q hypothesis
 
 jobs=$(nproc)
 
