@@ -1,6 +1,7 @@
-"""Times _gencoeffs on a 100 x 100 x 100 cell grid of a 2 um box holding a sphere of radius 0.6,
-once of permittivity 4 and once a perfect conductor treated conformally (one frequency, one
-thread), and, in the same run, the time h5py needs to write arrays of the same size: the floor
+"""Times _gencoeffs on a 100 x 100 x 100 cell grid of a 2 um box holding nothing, a sphere of
+radius 0.6 of permittivity 4, the same sphere as a perfect conductor treated conformally, and an
+interface-heavy group of 150 small spheres around a conductor (one frequency, one thread and
+then two), and, in the same run, the time h5py needs to write arrays of the same size: the floor
 that writing the output sets.
 
 Usage: python benchmarks/bench_gencoeffs.py [--cells N] [--scheme S] [--repeat R] [--scenes ...]
@@ -21,18 +22,32 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "scripts"))
 from demo import SPEC  # noqa: E402  (the demo's specification, without its structures)
 
 
+DIELECTRIC = {"type": "Medium", "permittivity": 4.0, "conductivity": 0.0, "poles": [[], [], []]}
+SPHERE = {"type": "Sphere", "name": "sphere", "str_index": 0, "mat_index": 0,
+          "x_cent": 0.013, "y_cent": -0.021, "z_cent": 0.007, "radius": 0.6}
+
+
+def interface_heavy():
+    """150 small dielectric spheres in one group around a conducting sphere: surfaces in most cells."""
+    centres = np.random.default_rng(1).uniform(-0.9, 0.9, (150, 3))
+    group = {"type": "GeometryGroup", "name": "spheres", "str_index": 0, "mat_index": 0,
+             "geometries": [{"type": "Sphere", "x_cent": float(x), "y_cent": float(y), "z_cent": float(z),
+                             "radius": 0.08} for x, y, z in centres]}
+    return [DIELECTRIC, {"type": "PEC"}], [group, {**SPHERE, "str_index": 1, "mat_index": 1, "radius": 0.3}]
+
+
+# Scene name -> (media, structures).
 SCENES = {
-    "empty": None,  # no structure: the cost of the frame and the output alone
-    "dielectric": {"type": "Medium", "permittivity": 4.0, "conductivity": 0.0, "poles": [[], [], []]},
-    "pec": {"type": "PEC"},
+    "empty": ([], []),  # no structure: the cost of the frame and the output alone
+    "dielectric": ([DIELECTRIC], [SPHERE]),
+    "pec": ([{"type": "PEC"}], [SPHERE]),
+    "group": interface_heavy(),
 }
 
 
 def write_inputs(folder, cells, scene):
     spec = json.loads(json.dumps(SPEC))
-    spec["medium_list"] = [SCENES[scene]] if SCENES[scene] else []
-    spec["struct_list"] = [{"type": "Sphere", "name": "sphere", "str_index": 0, "mat_index": 0,
-                            "x_cent": 0.013, "y_cent": -0.021, "z_cent": 0.007, "radius": 0.6}] if SCENES[scene] else []
+    spec["medium_list"], spec["struct_list"] = SCENES[scene]
     (folder / "spec.json").write_text(json.dumps(spec))
     with h5py.File(folder / "grid.h5", "w") as f:
         for axis in "xyz":
@@ -69,7 +84,7 @@ def main():
     parser.add_argument("--cells", type=int, default=100)
     parser.add_argument("--scheme", type=int, default=0)
     parser.add_argument("--repeat", type=int, default=3)
-    parser.add_argument("--scenes", nargs="+", choices=sorted(SCENES), default=["empty", "dielectric", "pec"])
+    parser.add_argument("--scenes", nargs="+", choices=sorted(SCENES), default=["empty", "dielectric", "pec", "group"])
     parser.add_argument("--threads", type=int, default=2, help="also time each scene with this many threads")
     options = parser.parse_args()
     count = options.cells ** 3
