@@ -51,6 +51,10 @@ def _parser():
     where.add_argument("--scheduler", help="spread the subdomains over the Dask cluster at this address")
     run.add_argument("--quiet", action="store_true", help="no progress bar")
 
+    check = commands.add_parser("check", help="load the specification without computing")
+    check.add_argument("spec")
+    check.add_argument("grid", nargs="?", help="the grid file, for its gridded media")
+
     summary = commands.add_parser("summary", help="cell counts and value ranges per subdomain")
     summary.add_argument("out")
 
@@ -103,6 +107,25 @@ def _run(options):
     return 0
 
 
+def _check(options):
+    from orbelle_extras import CoefficientError, SpecificationError
+    from orbelle_extras.specification_check import check_specification
+
+    try:
+        line = check_specification(options.spec, options.grid)
+    except SpecificationError as error:
+        print(f"failed: {error.cause or error}")
+        return EXIT_LOAD
+    except CoefficientError as error:
+        print(f"orbelle-gencoeffs: {error}", file=sys.stderr)
+        return EXIT_FAILED
+    except OSError as error:
+        print(f"orbelle-gencoeffs: {error}", file=sys.stderr)
+        return EXIT_USAGE
+    print(f"ok: {line}")
+    return 0
+
+
 def _summary(options):
     from orbelle_extras.coefficient_file import COMPONENTS, summarize
 
@@ -131,7 +154,7 @@ def _show(options):
 
 def main(argv=None):
     options = _parser().parse_args(argv)
-    return {"run": _run, "summary": _summary, "show": _show}[options.command](options)
+    return {"run": _run, "check": _check, "summary": _summary, "show": _show}[options.command](options)
 
 
 if __name__ == "__main__":

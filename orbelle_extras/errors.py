@@ -18,4 +18,10 @@ class CoefficientError(RuntimeError):
 
 
 class SpecificationError(CoefficientError):
-    """The simulation specification could not be loaded."""
+    """The simulation specification could not be loaded. ``cause`` says which value was wrong
+    and why (for example ``struct_list[3].radius: expected a number, got string``), or is None
+    when the loader gave none."""
+
+    def __init__(self, message, *, cause=None, **details):
+        super().__init__(message, **details)
+        self.cause = cause

@@ -18,7 +18,7 @@ from tqdm import tqdm
 
 from orbelle_extras.errors import CoefficientError, SpecificationError
 from orbelle_extras.subdomain_files import gather, list_subdomains, write_subdomain_file
-from orbelle_extras.worker import LOAD_FAILURE, run_jobs
+from orbelle_extras.worker import CAUSE_PREFIX, LOAD_FAILURE, run_jobs
 
 LOAD_MESSAGE = "Error loading simulation specification JSON file."
 
@@ -54,8 +54,10 @@ def _raise_for(outcome, subdomain):
     stderr = outcome.stderr
     where = f" in subdomain {subdomain!r}" if subdomain is not None else ""
     if outcome.exit_status == LOAD_FAILURE or LOAD_MESSAGE in stderr:
-        raise SpecificationError(f"the simulation specification could not be loaded: {stderr.strip()}",
-                                 subdomain=subdomain, exit_status=outcome.exit_status, stderr=stderr)
+        causes = [line[len(CAUSE_PREFIX):] for line in stderr.splitlines() if line.startswith(CAUSE_PREFIX)]
+        cause = causes[0] if causes else None
+        raise SpecificationError(f"the simulation specification could not be loaded: {cause or stderr.strip()}",
+                                 cause=cause, subdomain=subdomain, exit_status=outcome.exit_status, stderr=stderr)
     raise CoefficientError(f"coefficient generation failed{where}: {_describe_end(outcome.exit_status)}; "
                            f"standard error: {stderr.strip()!r}",
                            subdomain=subdomain, exit_status=outcome.exit_status, stderr=stderr)

@@ -4,7 +4,8 @@ The worker process reads a job description (JSON) from standard input and runs
 ``_gencoeffs`` once per subdomain job, in order, announcing each on standard output:
 ``BEGIN <index>`` before it and ``END <index> <seconds>`` after it. The generator ends the whole
 process on an internal error, so the last ``BEGIN`` without its ``END`` names the subdomain that
-failed. A specification that cannot be loaded ends the worker with status ``LOAD_FAILURE``.
+failed. A specification that cannot be loaded ends the worker with status ``LOAD_FAILURE``, after
+a ``cause: ...`` line on standard error that says what was wrong.
 
 ``run_jobs`` starts such a worker as a child process and waits for it; it is what an executor's
 task runs, so it must stay importable and its arguments and result picklable.
@@ -18,6 +19,8 @@ import time
 from dataclasses import dataclass
 
 LOAD_FAILURE = 3
+# A line of the worker's standard error that carries the cause of a failed load.
+CAUSE_PREFIX = "cause: "
 
 
 @dataclass
@@ -65,7 +68,9 @@ def main():
         try:
             _gencoeffs(request["json_file"], hdf5_file, request["frequency_file"], file_out,
                        request["subpixel_scheme"], threads=request["threads"])
-        except RuntimeError:
+        except RuntimeError as error:
+            for note in getattr(error, "__notes__", ()):
+                print(CAUSE_PREFIX + note, file=sys.stderr)
             sys.stderr.flush()
             sys.exit(LOAD_FAILURE)
         print("END", index, f"{time.perf_counter() - start:.6f}", flush=True)

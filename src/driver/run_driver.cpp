@@ -23,13 +23,13 @@ int32_t parse_subpixel_scheme(const char* text) {
 
 }  // namespace
 
-int run_gencoeffs(const char* const* argv, uint64_t thread_count) {
+int run_gencoeffs(const char* const* argv, uint64_t thread_count, std::string* load_cause) {
     // Creating the output truncates it: refuse an output that is one of the inputs before any
     // file is read or created.
     if (output_is_an_input(argv[4], {argv[1], argv[2], argv[3]})) internal_error();
 
     SimulationSpec spec;
-    if (load_simulation_spec(spec, argv[1], argv[2]) != 0) {
+    if (load_simulation_spec(spec, argv[1], argv[2], load_cause) != 0) {
         std::fputs("Error loading simulation specification JSON file.\n", stderr);
         std::fflush(stderr);
         return 1;

@@ -66,12 +66,18 @@ bool read_component_poles(hid_t group, int c, std::size_t n_points, CustomMedium
 }
 
 // Reads the medium stored in one "custom_NNNN" group; null when the group is missing or its
-// datasets are inconsistent.
-std::shared_ptr<CustomMedium> read_one_custom_medium(hid_t custom_group, int32_t structure_index) {
+// datasets are inconsistent, with `reason` saying which.
+std::shared_ptr<CustomMedium> read_one_custom_medium(hid_t custom_group, int32_t structure_index,
+                                                     std::string& reason) {
     const std::string name = custom_group_name(structure_index);
-    if (!link_exists(custom_group, name.c_str())) return nullptr;
+    const std::string where = "custom_medium/" + name;
+    const auto fail = [&reason](std::string why) {
+        reason = std::move(why);
+        return std::shared_ptr<CustomMedium>();
+    };
+    if (!link_exists(custom_group, name.c_str())) return fail(where + ": missing");
     H5Handle group(H5Gopen2(custom_group, name.c_str(), H5P_DEFAULT), H5Gclose);
-    if (!group.valid()) return nullptr;
+    if (!group.valid()) return fail(where + ": not a readable group");
 
     // A missing dataset leaves its list empty, which the size checks below reject; asking for
     // the link first keeps the library from printing its own error report. A dataset that
@@ -86,13 +92,18 @@ std::shared_ptr<CustomMedium> read_one_custom_medium(hid_t custom_group, int32_t
         !read("inds_range", read_uint_dataset, range) || !read("subpixel", read_bool_dataset, subpixel) ||
         !read("subpixel_identifier", read_uint_dataset, identifier) ||
         !read("dispersive", read_bool_dataset, dispersive))
-        return nullptr;
+        return fail(where + ": a dataset cannot be read");
 
-    if (range.size() != 6) return nullptr;
+    if (range.size() != 6)
+        return fail(where + "/inds_range: expected 6 values, got " + std::to_string(range.size()));
     const std::size_t n_points = box_point_count(range);
-    if (n_points == 0) return nullptr;
-    if (eps_inf.size() != 3 * n_points || sigma.size() != 3 * n_points) return nullptr;
-    if (subpixel.size() != 3 || dispersive.size() != 3 || identifier.empty()) return nullptr;
+    if (n_points == 0) return fail(where + "/inds_range: an empty or oversized index box");
+    for (const auto& [list, label] : {std::pair{&eps_inf, "eps_inf"}, std::pair{&sigma, "sigma"}})
+        if (list->size() != 3 * n_points)
+            return fail(where + "/" + label + ": expected " + std::to_string(3 * n_points) + " values (3 per point), got " +
+                        std::to_string(list->size()));
+    if (subpixel.size() != 3 || dispersive.size() != 3 || identifier.empty())
+        return fail(where + ": subpixel and dispersive need 3 values each, subpixel_identifier one");
 
     auto medium = std::make_shared<CustomMedium>(n_points);
     for (int axis = 0; axis < 3; ++axis) {
@@ -105,11 +116,12 @@ std::shared_ptr<CustomMedium> read_one_custom_medium(hid_t custom_group, int32_t
     medium->subpixel_identifier = identifier[0];
 
     for (int c = 0; c < 3; ++c)
-        if (dispersive[c] && !read_component_poles(group.get(), c, n_points, *medium)) return nullptr;
+        if (dispersive[c] && !read_component_poles(group.get(), c, n_points, *medium))
+            return fail(where + ": the poles of component " + std::to_string(c) + " are inconsistent");
 
     if (link_exists(group.get(), "clamp_sides")) {
         std::vector<bool> clamp;
-        if (!read_bool_dataset(group.get(), "clamp_sides", clamp)) return nullptr;
+        if (!read_bool_dataset(group.get(), "clamp_sides", clamp)) return fail(where + "/clamp_sides: cannot be read");
         if (clamp.size() == 6)
             for (int side = 0; side < 6; ++side) medium->clamp_sides[side] = clamp[side];
     }
@@ -137,25 +149,32 @@ int32_t CustomMedium::spatial_index(int32_t i, int32_t j, int32_t k) const {
     return static_cast<int32_t>(dk + (dj + ny * di) * nz);
 }
 
-std::optional<CustomMediaList> read_custom_media(const char* hdf5_path) {
+std::optional<CustomMediaList> read_custom_media(const char* hdf5_path, std::string* reason) {
+    std::string why;
+    const auto fail = [&](std::string text) -> std::optional<CustomMediaList> {
+        if (reason) *reason = std::move(text);
+        return std::nullopt;
+    };
     CustomMediaList result;
     H5Handle file = open_hdf5_file_read_only(hdf5_path);
     if (!file.valid() || !link_exists(file.get(), "custom_medium")) return result;
     // A "custom_medium" or "istr_ind" that exists but cannot be read is a failure, not the
     // absence of gridded media.
     H5Handle group(H5Gopen2(file.get(), "custom_medium", H5P_DEFAULT), H5Gclose);
-    if (!group.valid()) return std::nullopt;
+    if (!group.valid()) return fail("custom_medium: not a readable group");
     if (!link_exists(group.get(), "istr_ind")) return result;
     std::vector<int32_t> structure_indices;
-    if (!read_int_dataset(group.get(), "istr_ind", structure_indices)) return std::nullopt;
+    if (!read_int_dataset(group.get(), "istr_ind", structure_indices))
+        return fail("custom_medium/istr_ind: cannot be read");
 
     // The loader's redirection of custom structures walks this list forwards only.
     for (std::size_t s = 1; s < structure_indices.size(); ++s)
-        if (structure_indices[s] < structure_indices[s - 1]) return std::nullopt;
+        if (structure_indices[s] < structure_indices[s - 1])
+            return fail("custom_medium/istr_ind: the structure indices must not decrease");
 
     for (const int32_t structure_index : structure_indices) {
-        auto medium = read_one_custom_medium(group.get(), structure_index);
-        if (!medium) return std::nullopt;
+        auto medium = read_one_custom_medium(group.get(), structure_index, why);
+        if (!medium) return fail(why);
         result.media.push_back(std::move(medium));
     }
     result.structure_indices = std::move(structure_indices);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "spec/medium.h"
@@ -35,4 +36,5 @@ struct CustomMediaList {
 // "istr_ind" dataset has no gridded media. Returns nothing when the data are inconsistent
 // (datasets of the wrong size, structure indices out of order, an empty or reversed box) or
 // when a dataset or group that exists cannot be read.
-std::optional<CustomMediaList> read_custom_media(const char* hdf5_path);
+// On failure, `reason` (when given) says which group or dataset is wrong.
+std::optional<CustomMediaList> read_custom_media(const char* hdf5_path, std::string* reason = nullptr);

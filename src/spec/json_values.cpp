@@ -8,11 +8,20 @@ using nlohmann::json;
 
 namespace {
 
+// The JSON library's type error, which names the value's path in the document.
 [[noreturn]] void raise_type(const char* wanted, const json& value) {
-    throw SpecReadError(std::string("expected ") + wanted + ", got " + value.type_name());
+    const std::string got = value.is_null() ? "nothing (missing or null)" : value.type_name();
+    throw json::type_error::create(302, std::string("expected ") + wanted + ", got " + got, &value);
+}
+
+// A number that the target type cannot hold, with the value's path.
+[[noreturn]] void raise_range(const char* what, const json& value) {
+    throw json::out_of_range::create(406, what, &value);
 }
 
 }  // namespace
+
+void reject_value(const json& value, const std::string& why) { throw json::type_error::create(302, why, &value); }
 
 double read_double(const json& value) {
     switch (value.type()) {
@@ -33,7 +42,7 @@ float read_float(const json& value) {
     const double v = read_double(value);
     // Converting a value beyond the float range is undefined; such a value cannot be read.
     if (std::fabs(v) > static_cast<double>(std::numeric_limits<float>::max()))
-        throw SpecReadError("number beyond the float range");
+        raise_range("number beyond the float range", value);
     return static_cast<float>(v);
 }
 
@@ -45,19 +54,19 @@ int32_t read_int32(const json& value) {
             return value.get<bool>() ? 1 : 0;
         case json::value_t::number_integer: {
             const int64_t v = value.get<int64_t>();
-            if (v < lowest || v > highest) throw SpecReadError("integer out of range");
+            if (v < lowest || v > highest) raise_range("integer out of range", value);
             return static_cast<int32_t>(v);
         }
         case json::value_t::number_unsigned: {
             const uint64_t v = value.get<uint64_t>();
-            if (v > static_cast<uint64_t>(highest)) throw SpecReadError("integer out of range");
+            if (v > static_cast<uint64_t>(highest)) raise_range("integer out of range", value);
             return static_cast<int32_t>(v);
         }
         case json::value_t::number_float: {
             const double v = std::trunc(value.get<double>());
             // The negated comparison also catches NaN.
             if (!(v >= static_cast<double>(lowest) && v <= static_cast<double>(highest)))
-                throw SpecReadError("integer out of range");
+                raise_range("integer out of range", value);
             return static_cast<int32_t>(v);
         }
         default:

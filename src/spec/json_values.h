@@ -1,17 +1,13 @@
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
-// Raised while reading a specification value that has the wrong JSON type or cannot be
-// represented; the loader turns it (like the JSON library's own errors) into a failed load.
-class SpecReadError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+// Rejects a value of the specification: raises the JSON library's type error with the reason,
+// which names the value's path in the document.
+[[noreturn]] void reject_value(const nlohmann::json& value, const std::string& why);
 
 // Conversions of one JSON value. Numbers accept JSON booleans (0 or 1), signed and unsigned
 // integers and floating values; anything else raises. Missing members read through the

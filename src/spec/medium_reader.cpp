@@ -8,7 +8,7 @@ namespace {
 
 // A pole element is [a_re, a_im, c_re, c_im].
 Pole read_pole(json& element) {
-    if (!element.is_array()) throw SpecReadError("a pole must be an array of four numbers");
+    if (!element.is_array()) reject_value(element, "a pole must be an array of four numbers");
     Pole pole;
     pole.a.emplace_back(read_float(element[0]), read_float(element[1]));
     pole.c.emplace_back(read_float(element[2]), read_float(element[3]));
@@ -35,25 +35,25 @@ void read_medium_component(int c, json& entry, Medium& medium) {
         medium.sigma[c] = read_float(entry["conductivity"]);
     } else if (permittivity.is_array() && permittivity.size() >= 2) {
         json& conductivity = entry["conductivity"];
-        if (!conductivity.is_array()) throw SpecReadError("conductivity must be an array");
+        if (!conductivity.is_array()) reject_value(conductivity, "conductivity must be an array");
         medium.eps_inf[c] = read_float(permittivity[c]);
         medium.sigma[c] = read_float(conductivity[c]);
     } else {
-        throw SpecReadError("permittivity must be a number or an array per component");
+        reject_value(permittivity, "permittivity must be a number or an array per component");
     }
 
     json& poles = entry["poles"];
-    if (!poles.is_array()) throw SpecReadError("poles must be an array per component");
+    if (!poles.is_array()) reject_value(poles, "poles must be an array per component");
     json& list = poles[c];
     if (list.is_null() || (list.is_array() && list.empty())) return;
-    if (!list.is_array()) throw SpecReadError("the poles of a component must be an array");
+    if (!list.is_array()) reject_value(list, "the poles of a component must be an array");
     const std::size_t m = list.size();
 
     if (entry["type"] == "LossyMetal") {
         // Only component 0 carries the surface model: its last element holds the constant term.
         if (c != 0) return;
         json& last = list[m - 1];
-        if (!last.is_array()) throw SpecReadError("the surface-model constant must be an array");
+        if (!last.is_array()) reject_value(last, "the surface-model constant must be an array");
         medium.lossy_metal_constant = read_float(last[0]);
         for (std::size_t q = 0; q + 1 < m; ++q) medium.lossy_metal_poles.push_back(read_pole(list[q]));
         return;
@@ -62,7 +62,7 @@ void read_medium_component(int c, json& entry, Medium& medium) {
 }
 
 std::shared_ptr<Medium> read_medium(json& entry) {
-    if (!entry.is_object()) throw SpecReadError("a medium entry must be an object");
+    if (!entry.is_object()) reject_value(entry, "a medium entry must be an object");
     auto medium = std::make_shared<Medium>(3, ComponentKind::Medium);
 
     json& penetrable_value = entry["penetrable"];

@@ -7,7 +7,7 @@
 #include "spec/medium.h"
 
 // Builds the medium described by one entry of the medium list. Values of the wrong JSON type
-// raise (SpecReadError or the JSON library's type error); the loader rejects the file then.
+// raise (the JSON library's type error, naming the value's path); the loader rejects the file then.
 std::shared_ptr<Medium> read_medium(nlohmann::json& entry);
 
 // Fills component c (0, 1 or 2) of `medium` from `entry`: permittivity, conductivity and poles,

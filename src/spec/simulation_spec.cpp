@@ -9,6 +9,7 @@
 #include "common/tolerance.h"
 #include "spec/custom_medium.h"
 #include "spec/json_values.h"
+#include "spec/load_failure.h"
 #include "spec/medium_reader.h"
 #include "spec/structure_list.h"
 
@@ -69,7 +70,7 @@ void read_subpixel_methods(json& methods, SubpixelMethodSettings& out) {
 }
 
 void read_symmetry(json& symmetry, std::array<int32_t, 3>& out) {
-    if (!symmetry.is_array() || symmetry.size() < 3) throw SpecReadError("symmetry needs three numbers");
+    if (!symmetry.is_array() || symmetry.size() < 3) reject_value(symmetry, "symmetry needs three numbers");
     for (int axis = 0; axis < 3; ++axis) out[axis] = read_int32(symmetry[axis]);
 }
 
@@ -129,7 +130,7 @@ void read_extrusion_clipping(SimulationSpec& spec) {
 bool read_json_media(SimulationSpec& spec) {
     json& list = spec.document["medium_list"];
     if (list.is_null()) return true;
-    if (!list.is_array()) throw SpecReadError("medium_list must be an array");
+    if (!list.is_array()) reject_value(list, "medium_list must be an array");
     spec.media.reserve(list.size());
     for (json& entry : list) {
         std::shared_ptr<Medium> medium = read_medium(entry);
@@ -148,11 +149,14 @@ void check_media_consistency(const SimulationSpec& spec) {
     }
 }
 
-int load(SimulationSpec& spec, const char* json_path, const char* hdf5_path) {
+int load(SimulationSpec& spec, const char* json_path, const char* hdf5_path, std::string& cause) {
     std::ifstream in(json_path, std::ios::binary);
-    if (!in) return -1;
-    spec.document = json::parse(in, nullptr, /*allow_exceptions=*/false, /*ignore_comments=*/false);
-    if (spec.document.is_discarded()) return -1;
+    if (!in) {
+        cause = "the specification file cannot be opened";
+        return -1;
+    }
+    // A syntax error raises the library's parse error, whose message gives line and column.
+    spec.document = json::parse(in, nullptr, /*allow_exceptions=*/true, /*ignore_comments=*/false);
     replace_infinity_strings(spec.document);
     json& doc = spec.document;
 
@@ -172,11 +176,14 @@ int load(SimulationSpec& spec, const char* json_path, const char* hdf5_path) {
     read_bounds_and_axes(spec);
     read_extrusion_clipping(spec);
 
-    if (!read_json_media(spec)) return -1;
+    if (!read_json_media(spec)) {
+        cause = "medium_list: a medium could not be read";
+        return -1;
+    }
     const std::size_t custom_base = spec.media.size();
     std::vector<int32_t> custom_structures;
     if (hdf5_path) {
-        std::optional<CustomMediaList> custom = read_custom_media(hdf5_path);
+        std::optional<CustomMediaList> custom = read_custom_media(hdf5_path, &cause);
         if (!custom) return -1;
         spec.media.insert(spec.media.end(), custom->media.begin(), custom->media.end());
         custom_structures = std::move(custom->structure_indices);
@@ -185,7 +192,7 @@ int load(SimulationSpec& spec, const char* json_path, const char* hdf5_path) {
 
     CustomStructureCursor cursor(static_cast<int32_t>(std::min<std::size_t>(custom_base, MEDIUM_INDEX_VACUUM)),
                                  std::move(custom_structures));
-    if (!read_structures(spec, cursor)) return -1;
+    if (!read_structures(spec, cursor, cause)) return -1;
     compute_run_flags(spec);
 
     read_sources(spec);
@@ -196,13 +203,20 @@ int load(SimulationSpec& spec, const char* json_path, const char* hdf5_path) {
 
 }  // namespace
 
-int load_simulation_spec(SimulationSpec& spec, const char* json_path, const char* hdf5_path) {
-    if (!json_path) return -1;
-    try {
-        return load(spec, json_path, hdf5_path);
-    } catch (const std::exception&) {
-        return -1;
-    } catch (...) {
-        return -1;
+int load_simulation_spec(SimulationSpec& spec, const char* json_path, const char* hdf5_path, std::string* cause) {
+    std::string found;
+    int result = -1;
+    if (!json_path) {
+        found = "no specification file was named";
+    } else {
+        try {
+            result = load(spec, json_path, hdf5_path, found);
+        } catch (const std::exception& error) {
+            found = describe_load_error(error.what());
+        } catch (...) {
+            found = "an unknown error";
+        }
     }
+    if (result != 0 && cause != nullptr) *cause = found;
+    return result;
 }

@@ -88,5 +88,7 @@ struct SimulationSpec {
 // JSON, a missing key or a value of the wrong type, a structure whose geometry cannot be read,
 // a medium index that names no medium, inconsistent gridded media); no exception leaves it.
 // An unknown averaging method, a violated clipping-plane check or an inconsistent medium ends
-// the process with the internal error.
-int load_simulation_spec(SimulationSpec& spec, const char* json_path, const char* hdf5_path);
+// the process with the internal error. On a failed load, `cause` (when given) receives what went
+// wrong, led by the dotted path of the offending value where one is known.
+int load_simulation_spec(SimulationSpec& spec, const char* json_path, const char* hdf5_path,
+                         std::string* cause = nullptr);

@@ -14,7 +14,7 @@ namespace {
 json* list_or_null(json& document, const char* key) {
     json& list = document[key];
     if (list.is_null()) return nullptr;
-    if (!list.is_array()) throw SpecReadError(std::string(key) + " must be an array");
+    if (!list.is_array()) reject_value(list, std::string(key) + " must be an array");
     return &list;
 }
 
@@ -93,12 +93,12 @@ std::optional<float> optional_float(const json& entry, const char* key) {
 }
 
 const json& array_member(const json& value, const char* what) {
-    if (!value.is_array()) throw SpecReadError(std::string(what) + " must be an array");
+    if (!value.is_array()) reject_value(value, std::string(what) + " must be an array");
     return value;
 }
 
 Monitor read_monitor(json& entry) {
-    if (!entry.is_object()) throw SpecReadError("a monitor must be an object");
+    if (!entry.is_object()) reject_value(entry, "a monitor must be an object");
     Monitor monitor;
     monitor.name = read_string(entry["name"]);
     monitor.type = read_string(entry["type"]);
@@ -106,7 +106,7 @@ Monitor read_monitor(json& entry) {
     if (members == 0) return monitor;
 
     if (const json* size = optional_member(entry, "size")) {
-        if (!size->is_array() || size->size() < 3) throw SpecReadError("a monitor size needs three numbers");
+        if (!size->is_array() || size->size() < 3) reject_value(*size, "a monitor size needs three numbers");
         monitor.size = std::array<double, 3>{read_double((*size)[0]), read_double((*size)[1]), read_double((*size)[2])};
     }
     if (members & COLOCATE) monitor.colocate = optional_bool(entry, "colocate");
@@ -124,7 +124,7 @@ Monitor read_monitor(json& entry) {
     }
     if (members & APODIZATION)
         if (const json* window = optional_member(entry, "apodization")) {
-            if (!window->is_object()) throw SpecReadError("apodization must be an object");
+            if (!window->is_object()) reject_value(*window, "apodization must be an object");
             monitor.apodization = Apodization{optional_float(*window, "start"), optional_float(*window, "end"),
                                               optional_float(*window, "width")};
         }
@@ -165,7 +165,7 @@ void read_internal_absorbers(SimulationSpec& spec) {
     if (!absorbers) return;
     for (json& entry : *absorbers) {
         json& size = entry["size"];
-        if (!size.is_array() || size.size() < 3) throw SpecReadError("an absorber size needs three numbers");
+        if (!size.is_array() || size.size() < 3) reject_value(size, "an absorber size needs three numbers");
         auto absorber = std::make_shared<InternalAbsorber>();
         for (int axis = 0; axis < 3; ++axis)
             if (read_double(size[axis]) == 0.0) absorber->axis = axis;

@@ -51,7 +51,7 @@ struct InternalAbsorber {
 };
 
 // Each reads its list from the spec's JSON document and appends to the spec's list. Values of
-// the wrong JSON type raise (SpecReadError or the JSON library's type error).
+// the wrong JSON type raise (the JSON library's type error, naming the value's path).
 void read_sources(SimulationSpec& spec);
 void read_monitors(SimulationSpec& spec);
 void read_internal_absorbers(SimulationSpec& spec);

@@ -69,12 +69,14 @@ bool normalize_medium_index(int32_t& medium_index, int32_t str_index, const std:
     }
 }
 
-bool read_structures(SimulationSpec& spec, CustomStructureCursor& cursor) {
+bool read_structures(SimulationSpec& spec, CustomStructureCursor& cursor, std::string& cause) {
     json& list = spec.document["struct_list"];
     if (list.is_null()) return true;
-    if (!list.is_array()) throw SpecReadError("struct_list must be an array");
-    for (json& entry : list) {
-        if (!entry.is_object()) throw SpecReadError("a structure must be an object");
+    if (!list.is_array()) reject_value(list, "struct_list must be an array");
+    for (std::size_t position = 0; position < list.size(); ++position) {
+        json& entry = list[position];
+        const std::string where = "struct_list[" + std::to_string(position) + "]";
+        if (!entry.is_object()) reject_value(entry, "a structure must be an object");
         json& name_value = entry["name"];
         const std::string name = name_value.is_null() ? std::string() : read_string(name_value);
         const int32_t str_index = read_int32(entry["str_index"]);
@@ -83,6 +85,9 @@ bool read_structures(SimulationSpec& spec, CustomStructureCursor& cursor) {
         std::shared_ptr<Geometry> geometry = read_structure_geometry(entry);
         if (!geometry) {
             report_rejected_structure(str_index, name, entry["type"]);
+            const json& type = entry["type"];
+            cause = where + ": unsupported or malformed geometry" +
+                    (type.is_string() ? " of type \"" + type.get<std::string>() + "\"" : std::string());
             return false;
         }
 
@@ -94,7 +99,14 @@ bool read_structures(SimulationSpec& spec, CustomStructureCursor& cursor) {
         const auto public_index = entry.find("public_str_index");
         spec.public_str_indices.push_back(public_index == entry.end() ? -1 : read_int32(*public_index));
 
-        if (!normalize_medium_index(structure->medium_index, str_index, spec.media, cursor)) return false;
+        if (!normalize_medium_index(structure->medium_index, str_index, spec.media, cursor)) {
+            cause = where + ".mat_index: medium index " + std::to_string(mat_index) + " with " +
+                    std::to_string(spec.media.size()) + " media" +
+                    (is_real_medium_index(mat_index) && static_cast<std::size_t>(mat_index) < spec.media.size()
+                         ? " (no gridded medium for this structure)"
+                         : "");
+            return false;
+        }
         spec.structures.push_back(std::move(structure));
     }
     return true;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -46,7 +47,8 @@ bool normalize_medium_index(int32_t& medium_index, int32_t str_index,
 // Reads "struct_list" into the spec's structures and public indices. Returns false when the
 // list is rejected (a geometry that cannot be read, an invalid medium index); values of the
 // wrong JSON type raise.
-bool read_structures(SimulationSpec& spec, CustomStructureCursor& cursor);
+// On false, `cause` says which structure was rejected and why.
+bool read_structures(SimulationSpec& spec, CustomStructureCursor& cursor, std::string& cause);
 
 // Sets has_conformal_metal, has_pmc and has_subpixel_identifiers from the loaded media and
 // structures.

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <string>
 
 #include "common/tolerance.h"
 #include "spec/json_values.h"
+#include "spec/load_failure.h"
 #include "spec_fixtures.h"
 
 using nlohmann::json;
@@ -310,6 +312,82 @@ TEST(SpecLoader, LoadsEveryMediumKind) {
     EXPECT_TRUE(spec.has_conformal_metal);
     EXPECT_TRUE(spec.has_pmc);
     EXPECT_FALSE(spec.has_subpixel_identifiers);
+}
+
+}  // namespace
+
+namespace {
+
+// The cause of a failed load names the offending value's path and what was wrong with it.
+TEST(SpecLoader, FailedLoadsSayWhichValueIsWrongAndWhy) {
+    struct Case {
+        const char* what;
+        std::function<void(json&)> change;
+        const char* cause;
+    };
+    const Case cases[] = {
+        {"missing key", [](json& d) { d.erase("courant"); }, "courant: expected a number, got nothing (missing or null)"},
+        {"string for a number", [](json& d) { d["run_time"] = "soon"; }, "run_time: expected a number, got string"},
+        {"nested member",
+         [](json& d) {
+             d["medium_list"] = json::parse(R"([{"type": "PEC"}])");
+             d["struct_list"] = json::parse(R"([{"type": "GeometryGroup", "name": "g", "str_index": 0, "mat_index": 0,
+                 "geometries": [{"type": "Sphere", "x_cent": 0, "y_cent": 0, "z_cent": 0, "radius": 1},
+                                {"type": "Sphere", "x_cent": 0, "y_cent": 0, "z_cent": 0, "radius": "big"}]}])");
+         },
+         "struct_list[0].geometries[1].radius: type must be number, but is string"},
+        {"unsupported geometry type",
+         [](json& d) {
+             d["medium_list"] = json::parse(R"([{"type": "PEC"}])");
+             d["struct_list"] = json::parse(R"([{"type": "Polyslab", "name": "p", "str_index": 0, "mat_index": 0}])");
+         },
+         "struct_list[0]: unsupported or malformed geometry of type \"Polyslab\""},
+        {"medium index beyond the media",
+         [](json& d) {
+             d["medium_list"] = json::parse(R"([{"type": "PEC"}, {"type": "PEC"}])");
+             d["struct_list"] = json::parse(R"([{"type": "Sphere", "name": "s", "str_index": 0, "mat_index": 9,
+                 "x_cent": 0, "y_cent": 0, "z_cent": 0, "radius": 1}])");
+         },
+         "struct_list[0].mat_index: medium index 9 with 2 media"},
+        {"integer out of range", [](json& d) { d["total_time_steps"] = 1e12; },
+         "total_time_steps: integer out of range"},
+        {"a pole that is no array",
+         [](json& d) {
+             d["medium_list"] = json::parse(R"([{"type": "Medium", "permittivity": 2, "conductivity": 0,
+                 "poles": [[1.0], [], []]}])");
+         },
+         "medium_list[0].poles[0][0]: a pole must be an array of four numbers"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        json doc = minimal_spec();
+        c.change(doc);
+        spec_test::ScratchDir dir;
+        SimulationSpec spec;
+        std::string cause;
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(load_simulation_spec(spec, dir.write_text("spec.json", doc.dump()).c_str(), nullptr, &cause), -1);
+        ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(cause, c.cause);
+    }
+
+    spec_test::ScratchDir dir;
+    SimulationSpec spec;
+    std::string cause;
+    EXPECT_EQ(load_simulation_spec(spec, dir.write_text("spec.json", "{\"a\": ").c_str(), nullptr, &cause), -1);
+    EXPECT_EQ(cause.rfind("parse error at line 1, column 7", 0), 0u) << cause;
+    EXPECT_EQ(load_simulation_spec(spec, dir.file("absent.json").c_str(), nullptr, &cause), -1);
+    EXPECT_EQ(cause, "the specification file cannot be opened");
+}
+
+TEST(LoadFailure, JsonPointersBecomeDottedPaths) {
+    EXPECT_EQ(dotted_path("/struct_list/3/geometries/1/radius"), "struct_list[3].geometries[1].radius");
+    EXPECT_EQ(dotted_path("/simulation_bounds/0/2"), "simulation_bounds[0][2]");
+    EXPECT_EQ(dotted_path("/a~1b/c~0d"), "a/b.c~d");
+    EXPECT_EQ(dotted_path(""), "");
+    EXPECT_EQ(describe_load_error("[json.exception.type_error.302] (/x/0) type must be number, but is null"),
+              "x[0]: type must be number, but is null");
+    EXPECT_EQ(describe_load_error("plain reason"), "plain reason");
 }
 
 }  // namespace

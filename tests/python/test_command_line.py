@@ -1,6 +1,7 @@
 """The command line: each command's output and exit status, in a child process."""
 
 import copy
+import json
 import subprocess
 import sys
 from pathlib import Path
@@ -54,7 +55,7 @@ def test_run_writes_the_raw_result_and_reports_failures_by_exit_status(make_inpu
     broken = inputs.json_file.with_name("broken.json")
     broken.write_text("{")
     proc = cli("run", broken, inputs.hdf5_file, inputs.frequency_file, inputs.file_out.with_name("x.h5"))
-    assert proc.returncode == 1 and LOAD_ERROR.strip() in proc.stderr
+    assert proc.returncode == 1 and "parse error at line 1, column 2" in proc.stderr
 
     bad = make_inputs(spec=BALL, coords=coords, subdomains={"beyond": [0, 9, 0, 8, 0, 8]}, name="bad")
     proc = cli("run", bad.json_file, bad.hdf5_file, bad.frequency_file, bad.file_out)
@@ -101,3 +102,27 @@ def test_show_draws_slices_of_the_requested_size(make_inputs, tmp_path):
                    tmp_path / f"{component}.png").returncode == 0
     assert cli("show", inputs.file_out, inputs.hdf5_file, "--plane", "z=7", "--output", tmp_path / "x.png").returncode == 2
     assert cli("show", inputs.file_out, inputs.hdf5_file, "--plane", "w=0").returncode == 2
+
+
+def test_check_loads_without_computing_and_says_why_a_load_fails(make_inputs, tmp_path):
+    inputs = make_inputs(spec=BALL)
+    proc = cli("check", inputs.json_file, inputs.hdf5_file)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.startswith("ok: 2 media (0 gridded), 2 structures (1 Box, 1 Sphere); methods: dielectric ")
+    assert "conformal metals: yes; perfect magnetic conductors: no" in proc.stdout
+    assert not inputs.file_out.exists()
+
+    broken = {
+        "radius": (scene([DIELECTRIC], [{**BALL["struct_list"][0], "radius": "0.6"}]),
+                   "struct_list[0].radius: type must be number, but is string"),
+        "type": (scene([DIELECTRIC], [{**BALL["struct_list"][0], "type": "Polyslab"}]),
+                 'struct_list[0]: unsupported or malformed geometry of type "Polyslab"'),
+        "index": (scene([DIELECTRIC], [{**BALL["struct_list"][0], "mat_index": 4}]),
+                  "struct_list[0].mat_index: medium index 4 with 1 media"),
+    }
+    for name, (spec, cause) in broken.items():
+        path = tmp_path / f"{name}.json"
+        path.write_text(json.dumps(spec))
+        proc = cli("check", path)
+        assert proc.returncode == 1, name
+        assert proc.stdout == f"failed: {cause}\n", name

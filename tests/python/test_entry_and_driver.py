@@ -345,7 +345,9 @@ def test_package_imports_without_the_extension():
         import orbelle_extras._isolated_extension as ext
         assert ext.__doc__ == "Subprocess-only feature extension for Orbelle extras."
         assert ext._gencoeffs.__doc__ == "Run local subpixel gencoeffs."
-        assert [n for n in dir(ext) if not n.startswith("__")] == ["_gencoeffs"]
+        # Besides the generator, the loader-only check that the command line's "check" uses.
+        assert [n for n in dir(ext) if not n.startswith("__")] == ["_check_specification", "_gencoeffs"]
+        assert ext._check_specification.__doc__.startswith("Load a simulation specification without computing")
         print("OK")
     """)
     assert proc.returncode == 0, proc.stderr

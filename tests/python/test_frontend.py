@@ -137,7 +137,9 @@ def test_unloadable_specification_is_a_specification_error(make_inputs):
     inputs.json_file.write_text("{ not json")
     with pytest.raises(SpecificationError) as caught:
         generate_coefficients(inputs.json_file, inputs.hdf5_file, inputs.frequency_file, inputs.file_out)
-    assert caught.value.stderr == LOAD_ERROR
+    assert caught.value.stderr.startswith(LOAD_ERROR)
+    assert caught.value.cause.startswith("parse error at line 1, column 4")
+    assert caught.value.cause in str(caught.value)
     assert not inputs.file_out.exists()
 
 

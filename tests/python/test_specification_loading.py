@@ -54,6 +54,28 @@ REJECTED = {
 }
 
 
+# What each rejected specification's failure names: the offending value's path and the reason.
+CAUSES = {
+    "missing version": "version: expected a string, got nothing (missing or null)",
+    "run_time of wrong type": "run_time: expected a number, got string",
+    "symmetry shorter than three": "symmetry: symmetry needs three numbers",
+    "periodic flags not booleans": "periodic_boundary[0]: expected a boolean, got number",
+    "missing simulation bounds": "simulation_bounds[0][0]: expected a number, got nothing (missing or null)",
+    "unsupported geometry": 'struct_list[0]: unsupported or malformed geometry of type "Unknown"',
+    "medium index beyond media": "struct_list[0].mat_index: medium index 1 with 1 media",
+    "negative medium index": "struct_list[0].mat_index: medium index -1 with 1 media",
+    "custom medium without gridded data":
+        "struct_list[0].mat_index: medium index 0 with 1 media (no gridded medium for this structure)",
+    "one-element permittivity":
+        "medium_list[0].permittivity: permittivity must be a number or an array per component",
+    "pole that is not an array": "medium_list[0].poles[0][0]: a pole must be an array of four numbers",
+    "source direction not a string": "sources[0].direction: expected a string, got number",
+    "absorber size shorter than three": "internal_absorbers[0].size: an absorber size needs three numbers",
+    "monitor field name not a string": "monitor_list[0].fields[1]: expected a string, got number",
+    "monitor type not a string": "monitor_list[0].type: expected a string, got number",
+}
+
+
 def run_expecting_runtime_error(inputs):
     """Runs the call in a child that catches the RuntimeError, so its message can be checked."""
     return run_child(f"""
@@ -62,6 +84,8 @@ def run_expecting_runtime_error(inputs):
             _gencoeffs(*{inputs.args()!r})
         except RuntimeError as e:
             print("RAISED", e)
+            for note in getattr(e, "__notes__", []):
+                print("NOTE", note)
     """)
 
 
@@ -70,7 +94,7 @@ def test_malformed_specification_raises_runtime_error(make_inputs, name):
     inputs = make_inputs(spec=REJECTED[name])
     proc = run_expecting_runtime_error(inputs)
     assert proc.returncode == 0, proc.stderr
-    assert proc.stdout.strip() == "RAISED Error generating permittivity distribution."
+    assert proc.stdout.splitlines() == ["RAISED Error generating permittivity distribution.", "NOTE " + CAUSES[name]]
     assert proc.stderr.endswith(LOAD_ERROR)
     assert not inputs.file_out.exists()
 
@@ -89,12 +113,14 @@ def test_gridded_medium_of_wrong_size_is_a_failed_load(make_inputs):
     with h5py.File(inputs.hdf5_file, "a") as f:
         group = f.create_group("custom_medium")
         group.create_dataset("istr_ind", data=np.array([2], np.int32))
-        medium = group.create_group("custom_0")
+        medium = group.create_group("custom_0002")  # the group of structure index 2
         medium.create_dataset("inds_range", data=np.array([0, 2, 0, 1, 0, 1], np.int32))
         medium.create_dataset("eps_inf", data=np.ones(5, np.float32))  # 3 * 2 expected
         medium.create_dataset("sigma", data=np.zeros(6, np.float32))
     proc = run_expecting_runtime_error(inputs)
-    assert proc.stdout.strip() == "RAISED Error generating permittivity distribution."
+    assert proc.stdout.splitlines() == [
+        "RAISED Error generating permittivity distribution.",
+        "NOTE custom_medium/custom_0002/eps_inf: expected 6 values (3 per point), got 5"]
     assert proc.stderr.endswith(LOAD_ERROR)
 
 
