@@ -54,6 +54,8 @@ def run_expecting_runtime_error(inputs):
             _gencoeffs(*{inputs.args()!r})
         except RuntimeError as e:
             print("RAISED", e)
+            for note in getattr(e, "__notes__", []):
+                print("NOTE", note)
     """)
 
 
@@ -108,13 +110,18 @@ def test_readable_gridded_medium_loads(make_inputs):
     assert proc.returncode == 0, proc.stderr
 
 
-@pytest.mark.parametrize("name", ["clamp_sides", "istr_ind", "eps_inf", "subpixel_identifier"])
-def test_gridded_dataset_that_cannot_be_read_is_a_failed_load(make_inputs, name):
+@pytest.mark.parametrize("name, cause", [
+    ("clamp_sides", "custom_medium/custom_0000/clamp_sides: cannot be read"),
+    ("istr_ind", "custom_medium/istr_ind: cannot be read"),
+    ("eps_inf", "custom_medium/custom_0000: a dataset cannot be read"),
+    ("subpixel_identifier", "custom_medium/custom_0000: a dataset cannot be read"),
+])
+def test_gridded_dataset_that_cannot_be_read_is_a_failed_load(make_inputs, name, cause):
     inputs = make_inputs(spec=CUSTOM_SPEC)
     write_single_point_medium(inputs.hdf5_file, **{name: np.array([b"a", b"b", b"c", b"d", b"e", b"f"])})
     proc = run_expecting_runtime_error(inputs)
     assert proc.returncode == 0, proc.stderr
-    assert proc.stdout.strip() == "RAISED Error generating permittivity distribution."
+    assert proc.stdout.splitlines() == ["RAISED Error generating permittivity distribution.", "NOTE " + cause]
     assert proc.stderr.endswith(LOAD_ERROR)
     assert not inputs.file_out.exists()
 
@@ -124,7 +131,8 @@ def test_gridded_media_group_that_is_not_a_group_is_a_failed_load(make_inputs):
     with h5py.File(inputs.hdf5_file, "a") as f:
         f.create_dataset("custom_medium", data=np.arange(3))
     proc = run_expecting_runtime_error(inputs)
-    assert proc.stdout.strip() == "RAISED Error generating permittivity distribution."
+    assert proc.stdout.splitlines() == ["RAISED Error generating permittivity distribution.",
+                                        "NOTE custom_medium: not a readable group"]
     assert not inputs.file_out.exists()
 
 
