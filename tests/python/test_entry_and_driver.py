@@ -114,9 +114,11 @@ def test_failed_load_raises_runtime_error_after_the_loader_line(make_inputs, spe
             _gencoeffs(*{inputs.args()!r})
         except RuntimeError as e:
             print("RAISED", e)
+            print("NOTE", e.__notes__[0])
     """)
     assert proc.returncode == 0, proc.stderr
     assert "RAISED Error generating permittivity distribution." in proc.stdout
+    assert "NOTE parse error at line 1, column " in proc.stdout  # the cause: where the text stops being JSON
     assert proc.stderr.endswith(LOAD_ERROR)
     assert not inputs.file_out.exists()
 
@@ -130,8 +132,10 @@ def test_missing_specification_file_is_a_failed_load(make_inputs):
             _gencoeffs(*{inputs.args()!r})
         except RuntimeError as e:
             print("RAISED", e)
+            print("NOTE", e.__notes__[0])
     """)
     assert "RAISED Error generating permittivity distribution." in proc.stdout
+    assert "NOTE the specification file cannot be opened" in proc.stdout
     assert proc.stderr == LOAD_ERROR
 
 
