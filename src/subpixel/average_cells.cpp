@@ -12,6 +12,7 @@
 #include "common/medium_index.h"
 #include "common/tolerance.h"
 #include "geometry/geometry.h"
+#include "spec/checked_structure.h"
 #include "material/cell_assembler.h"
 #include "subpixel/cell_samples.h"
 #include "subpixel/component_outcome.h"
@@ -142,12 +143,8 @@ std::vector<StructureInfo> describe_structures(const SimulationSpec& spec) {
     const bool surface_impedance = spec.subpixel.lossy_metal == AveragingMethod::SurfaceImpedance;
     std::vector<StructureInfo> infos(spec.structures.size());
     for (std::size_t s = 0; s < infos.size(); ++s) {
-        const Structure* structure = spec.structures[s].get();
-        require(structure != nullptr && structure->geometry != nullptr);
+        const Structure* structure = &checked_structure(spec, s);
         const int32_t m = structure->medium_index;
-        // Sample media are 16-bit values in which 65535 means none.
-        require(m >= 0 && m < MEDIUM_NONE);
-        require(!is_real_medium_index(m) || static_cast<std::size_t>(m) < spec.media.size());
         StructureInfo& info = infos[s];
         info.geometry = structure->geometry.get();
         require(info.geometry->axis_index >= 0 && info.geometry->axis_index <= 2);

@@ -12,6 +12,7 @@
 #include "common/node_word.h"
 #include "common/tolerance.h"
 #include "geometry/geometry.h"
+#include "spec/checked_structure.h"
 #include "subpixel/measurement_front_ends.h"
 #include "subpixel/periodic_and_clipping.h"
 #include "subpixel/surface_normal.h"
@@ -82,15 +83,12 @@ std::vector<StructureInfo> describe_structures(const SimulationSpec& spec) {
     const bool surface_impedance = spec.subpixel.lossy_metal == AveragingMethod::SurfaceImpedance;
     std::vector<StructureInfo> infos(spec.structures.size());
     for (std::size_t s = 0; s < infos.size(); ++s) {
-        const Structure* structure = spec.structures[s].get();
-        require(structure != nullptr && structure->geometry != nullptr);
+        const Structure* structure = &checked_structure(spec, s);
         const int32_t m = structure->medium_index;
-        require(m >= 0 && m < MEDIUM_NONE);
         StructureInfo& info = infos[s];
         info.geometry = structure->geometry.get();
         const Medium* medium = nullptr;
         if (is_real_medium_index(m)) {
-            require(static_cast<std::size_t>(m) < spec.media.size() && spec.media[m] != nullptr);
             medium = spec.media[m].get();
             info.fully_anisotropic = medium->all_kinds(ComponentKind::FullyAnisotropic);
             info.lossy_metal = medium->all_kinds(ComponentKind::LossyMetal);

@@ -11,6 +11,7 @@
 #include "common/node_word.h"
 #include "common/tolerance.h"
 #include "geometry/geometry.h"
+#include "spec/checked_structure.h"
 #include "material/medium_response.h"
 #include "subpixel/periodic_and_clipping.h"
 #include "subpixel/surface_normal.h"
@@ -73,11 +74,8 @@ struct Phase {
 std::vector<StructureInfo> describe_structures(const SimulationSpec& spec) {
     std::vector<StructureInfo> infos(spec.structures.size());
     for (std::size_t s = 0; s < infos.size(); ++s) {
-        const Structure* structure = spec.structures[s].get();
-        require(structure != nullptr && structure->geometry != nullptr);
+        const Structure* structure = &checked_structure(spec, s);
         const int32_t m = structure->medium_index;
-        // Media are carried as 16-bit values in which 65535 means none.
-        require(m >= 0 && m < MEDIUM_NONE);
         StructureInfo& info = infos[s];
         info.geometry = structure->geometry.get();
         info.medium = static_cast<uint16_t>(m);
