@@ -100,6 +100,20 @@ def run_gencoeffs(inputs, scheme=0):
     """)
 
 
+def run_expecting_runtime_error(inputs):
+    """Runs the call in a child that catches the RuntimeError, so its message and the notes that
+    carry the cause of a failed load can be checked: prints 'RAISED <message>', then 'NOTE <note>'."""
+    return run_child(f"""
+        from orbelle_extras._isolated_extension import _gencoeffs
+        try:
+            _gencoeffs(*{inputs.args()!r})
+        except RuntimeError as e:
+            print("RAISED", e)
+            for note in getattr(e, "__notes__", []):
+                print("NOTE", note)
+    """)
+
+
 def read_output(path):
     """Returns {group name: (eps, mu)} as complex64 arrays."""
     with h5py.File(path, "r") as f:

@@ -10,7 +10,7 @@ import h5py
 import numpy as np
 import pytest
 
-from conftest import BASE_SPEC, INTERNAL_ERROR, LOAD_ERROR, run_child, run_gencoeffs
+from conftest import BASE_SPEC, INTERNAL_ERROR, LOAD_ERROR, run_child, run_expecting_runtime_error, run_gencoeffs
 
 SMALL_BOX = {"type": "Box", "name": "b", "str_index": 0, "mat_index": 0, "x_cent": 0, "y_cent": 0, "z_cent": 0,
              "x_span": 0.2, "y_span": 0.2, "z_span": 0.2}
@@ -45,18 +45,6 @@ def test_grid_too_large_to_hold_is_an_internal_error(make_inputs, freqs):
         f["subdomains/sub0/span_inds"][...] = np.array([0, 2**22 - 2, 0, 2**21 - 2, 0, 2**21 - 2], np.int32)
     assert inputs.hdf5_file.stat().st_size < 1 << 20
     assert_internal_error(run_gencoeffs(inputs), inputs, output_may_exist=True)
-
-
-def run_expecting_runtime_error(inputs):
-    return run_child(f"""
-        from orbelle_extras._isolated_extension import _gencoeffs
-        try:
-            _gencoeffs(*{inputs.args()!r})
-        except RuntimeError as e:
-            print("RAISED", e)
-            for note in getattr(e, "__notes__", []):
-                print("NOTE", note)
-    """)
 
 
 def _replace(path, name, **dataset):

@@ -8,7 +8,7 @@ import h5py
 import numpy as np
 import pytest
 
-from conftest import BASE_SPEC, INTERNAL_ERROR, LOAD_ERROR, read_output, run_child, run_gencoeffs
+from conftest import BASE_SPEC, INTERNAL_ERROR, LOAD_ERROR, read_output, run_expecting_runtime_error, run_gencoeffs
 
 PEC = {"type": "PEC"}
 DIELECTRIC = {"type": "Medium", "permittivity": 4.0, "conductivity": 0.0, "poles": [[], [], []]}
@@ -74,19 +74,6 @@ CAUSES = {
     "monitor field name not a string": "monitor_list[0].fields[1]: expected a string, got number",
     "monitor type not a string": "monitor_list[0].type: expected a string, got number",
 }
-
-
-def run_expecting_runtime_error(inputs):
-    """Runs the call in a child that catches the RuntimeError, so its message can be checked."""
-    return run_child(f"""
-        from orbelle_extras._isolated_extension import _gencoeffs
-        try:
-            _gencoeffs(*{inputs.args()!r})
-        except RuntimeError as e:
-            print("RAISED", e)
-            for note in getattr(e, "__notes__", []):
-                print("NOTE", note)
-    """)
 
 
 @pytest.mark.parametrize("name", REJECTED)
